@@ -1,0 +1,56 @@
+# Shared by the tools: build tree, Wine prefix and a private X display. Source it; do not run it.
+
+tavro_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+tavro_build=${TAVRO_BUILD_DIR:-$tavro_root/build}
+
+# Configures (once) and builds the cross tree quietly; compiler output shows only on failure.
+tavro_build_all() {
+  local log="$tavro_build/build.log"
+  mkdir -p "$tavro_build"
+  if [ ! -f "$tavro_build/CMakeCache.txt" ]; then
+    cmake -S "$tavro_root" -B "$tavro_build" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$tavro_root/cmake/i686-w64-mingw32.cmake" >"$log" 2>&1 \
+      || { cat "$log" >&2; return 1; }
+  fi
+  cmake --build "$tavro_build" -j "$(nproc)" >"$log" 2>&1 || { cat "$log" >&2; return 1; }
+  if grep -q 'warning:' "$log"; then grep -B2 -A4 'warning:' "$log" >&2; fi
+  return 0
+}
+
+# A 32-bit Wine prefix of the build tree's own, with code page 932 and no crash dialog.
+export WINEPREFIX="$tavro_build/wineprefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export LC_ALL=ja_JP.UTF-8
+
+tavro_wine_prefix() {
+  if [ ! -f "$WINEPREFIX/.tavro-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.tavro-ready"
+  fi
+}
+
+# Starts an Xvfb of our own when there is no display; tavro_stop_display stops only that one.
+tavro_xvfb_pid=
+tavro_need_display() {
+  [ -n "${DISPLAY:-}" ] && return 0
+  local fifo
+  fifo=$(mktemp -u) && mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  tavro_xvfb_pid=$!
+  local num
+  read -r num <"$fifo"
+  rm -f "$fifo"
+  export DISPLAY=":$num"
+}
+
+tavro_stop_display() {
+  if [ -n "$tavro_xvfb_pid" ]; then
+    kill "$tavro_xvfb_pid" 2>/dev/null || true
+    wait "$tavro_xvfb_pid" 2>/dev/null || true
+    tavro_xvfb_pid=
+  fi
+}
