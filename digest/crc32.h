@@ -16,9 +16,6 @@ struct CRC32_INFO {
 static_assert(sizeof(CRC32_INFO) == 16);
 static_assert(offsetof(CRC32_INFO, crc) == 12);
 
-// The byte-wise table of the reflected polynomial (entry n: n shifted right eight times).
-extern const uint32_t crc32_table[256];
-
 // New record from the process heap, initialised; null when the heap refuses.
 CRC32_INFO *crc32_create(void);
 // Zeroes the record (any state, STT_BUSY included) -> STT_CLEAR. RC_OK, RC_NULL_INFO.
