@@ -37,12 +37,26 @@ struct CONTROL_INFO {
     int x, y, width, height; // points at the base window size
 };
 extern const CONTROL_INFO g_controls[];
+extern const char kUiFaceName[]; // face name of the UI font, CP932
 HFONT create_ui_font(HWND hwnd, int size, const char *face_name);
 HWND create_control(HWND parent, HFONT font, const char *text, int id, const char *class_name,
                     DWORD style, int x, int y, int width, int height);
 void create_controls(HWND hwnd, HFONT font);
 void on_size(HWND hwnd, WPARAM size_type, LPARAM client_size, HFONT *font);
 void on_sizing(HWND hwnd, WPARAM edge, RECT *drag);
+
+// The layout arithmetic, pure in the display resolution and the outer window size.
+struct CONTROL_RECT {
+    int x, y, width, height; // pixels in the main window's client area
+};
+// Vertical resolution of the window's display; the context is released right after the query.
+int window_dpi(HWND hwnd);
+// Where a table entry goes at this resolution and outer window size.
+CONTROL_RECT layout_rect(const CONTROL_INFO &ctl, int dpi, int win_w, int win_h);
+// UI font size in points for an outer window size: the smaller of the two stretch factors.
+int font_point_size(int win_w, int win_h);
+// Cell height in pixels of the font made for a point size (the size is converted twice).
+int font_cell_height(int dpi, int pt);
 
 // status.cpp: status bar and message boxes.
 HWND create_status_bar(HWND hwnd);
