@@ -31,6 +31,18 @@ tavro_wine_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.tavro-ready"
   fi
+  # The UI font's face (MS P Gothic) does not exist here; map it to the IPA proportional Gothic.
+  # regedit reads the value name as UTF-16, whatever the Linux locale.
+  if [ ! -f "$WINEPREFIX/.tavro-fonts" ]; then
+    local reg="$WINEPREFIX/tavro-fonts.reg"
+    { printf '\xff\xfe'
+      printf 'Windows Registry Editor Version 5.00\r\n\r\n%s\r\n"%s"="IPAPGothic"\r\n' \
+        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' 'ＭＳ Ｐゴシック' | iconv -f UTF-8 -t UTF-16LE
+    } >"$reg"
+    wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.tavro-fonts"
+  fi
 }
 
 # Starts an Xvfb of our own when there is no display; tavro_stop_display stops only that one.
