@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""Linux side of tools/bench.sh: the data file, the peer timings and the report table."""
+import argparse
+import datetime
+import os
+import random
+import subprocess
+import sys
+import time
+import zlib
+
+CHUNK = 1 << 20
+
+
+def make_file(args):
+    """Writes SIZE random bytes from a fixed seed; a file of the right size is reused."""
+    if os.path.exists(args.path) and os.path.getsize(args.path) == args.size:
+        return
+    rng = random.Random(args.seed)
+    tmp = args.path + ".tmp"
+    with open(tmp, "wb") as f:
+        left = args.size
+        while left > 0:
+            n = min(left, 8 * CHUNK)
+            f.write(rng.randbytes(n))
+            left -= n
+    os.replace(tmp, args.path)
+
+
+def time_zlib_crc32(path):
+    start = time.perf_counter()
+    crc = 0
+    buf = bytearray(CHUNK)
+    view = memoryview(buf)
+    with open(path, "rb", buffering=0) as f:
+        while True:
+            n = f.readinto(buf)
+            if not n:
+                break
+            crc = zlib.crc32(view[:n], crc)
+    return time.perf_counter() - start, "%08x" % crc
+
+
+def time_tool(tool, path):
+    start = time.perf_counter()
+    out = subprocess.run([tool, path], check=True, capture_output=True, text=True).stdout
+    return time.perf_counter() - start, out.split()[0]
+
+
+PEERS = [
+    ("crc32", lambda p: time_zlib_crc32(p)),
+    ("md5", lambda p: time_tool("md5sum", p)),
+    ("sha1", lambda p: time_tool("sha1sum", p)),
+]
+
+
+def peers(args):
+    """Best of ROUNDS runs of each peer, in the line format of tavro_bench.exe."""
+    runs = {name: [] for name, _ in PEERS}
+    checks = {name: set() for name, _ in PEERS}
+    for _ in range(args.rounds):
+        for name, run in PEERS:
+            seconds, check = run(args.path)
+            runs[name].append(seconds)
+            checks[name].add(check)
+    for name, _ in PEERS:
+        check = checks[name].pop() if len(checks[name]) == 1 else "error"
+        times = " ".join("%.6f" % s for s in runs[name])
+        print("case %s %.6f %s %s" % (name, min(runs[name]), check, times))
+
+
+def read_cases(path):
+    cases = {}
+    with open(path, encoding="ascii", errors="replace") as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) >= 4 and fields[0] == "case":
+                cases[fields[1]] = (float(fields[2]), fields[3])
+    return cases
+
+
+def report(args):
+    """Prints the table; exit 1 when a check disagrees or a case is missing, 2 when a target is missed."""
+    size = args.size
+    ours = read_cases(args.ours)
+    peer = read_cases(args.peers)
+    window = read_cases(args.window) if args.window else {}
+    bad = []
+
+    def mbps(seconds):
+        return size / seconds / 1e6 if seconds > 0 else float("nan")
+
+    def get(table, name):
+        if name not in table:
+            bad.append("%s: no result" % name)
+            return float("nan"), "missing"
+        return table[name]
+
+    print("tavro benchmark, %s" % datetime.datetime.now().strftime("%Y-%m-%d %H:%M:%S"))
+    print("file: %s, %d bytes of random data in the page cache; best of %d runs; MB/s = 10^6 bytes/s"
+          % (args.file, size, args.rounds))
+    print()
+    print("%-8s %10s %8s   %-20s %10s %8s  %7s   %s" %
+          ("engine", "tavro MB/s", "s", "peer", "peer MB/s", "s", "ratio", "digest"))
+    for name, label, peer_label in [("crc32", "CRC-32", "python3 zlib.crc32"),
+                                    ("md5", "MD5", "md5sum"), ("sha1", "SHA-1", "sha1sum")]:
+        s, check = get(ours, name)
+        ps, pcheck = get(peer, name)
+        same = check == pcheck and check not in ("error", "missing")
+        if not same:
+            bad.append("%s: tavro %s, peer %s" % (name, check, pcheck))
+        print("%-8s %10.1f %8.3f   %-20s %10.1f %8.3f  %6.2fx   %s" %
+              (label, mbps(s), s, peer_label, mbps(ps), ps, ps / s if s else float("nan"),
+               "same as peer (%s)" % check if same else "DIFFERS: %s vs %s" % (check, pcheck)))
+    print()
+    print("references, same compiler flags, same process:")
+    refs = [("ref_crc32", "byte-wise CRC-32 table loop, 32768-byte reads", peer, "crc32"),
+            ("ref_sha1", "literal SHA-1, 32768-byte reads, byte at a time", peer, "sha1"),
+            ("read64", "bare 64-byte ReadFile loop (MD5 read floor)", None, str(size))]
+    for name, label, table, expect in refs:
+        s, check = get(ours, name)
+        want = table[expect][1] if table and expect in table else expect
+        same = check == want
+        if not same:
+            bad.append("%s: %s, expected %s" % (name, check, want))
+        print("  %-50s %8.1f MB/s %8.3f s   %s" %
+              (label, mbps(s), s, "check ok" if same else "CHECK DIFFERS: %s vs %s" % (check, want)))
+    print()
+    print("targets (ratios of speeds in this run):")
+    targets = [("CRC-32 engine / byte-wise CRC-32 loop", "ref_crc32", "crc32", ">=", 0.9),
+               ("MD5 engine / bare 64-byte read loop", "read64", "md5", ">=", 0.75),
+               ("SHA-1 engine / literal SHA-1", "ref_sha1", "sha1", ">=", 1.3)]
+    missed = False
+    for label, base, engine, op, goal in targets:
+        ratio = get(ours, base)[0] / get(ours, engine)[0]
+        ok = ratio >= goal
+        missed |= not ok
+        print("  %-45s %6.2fx   target %s %.2fx   %s" % (label, ratio, op, goal, "PASS" if ok else "MISS"))
+    if args.window:
+        engines = sum(get(ours, n)[0] for n in ("crc32", "md5", "sha1"))
+        s, check = get(window, "calc_all")
+        expect = " ".join(peer[n][1] if n in peer else "missing" for n in ("crc32", "md5", "sha1"))
+        if check != "ok":
+            bad.append("calc_all: %s" % check)
+        ratio = s / engines
+        ok = ratio <= 1.2
+        missed |= not ok
+        print("  %-45s %6.2fx   target <= 1.20x   %s   (%.3f s vs %.3f s)" %
+              ("window calc_all / sum of engine times", ratio, "PASS" if ok else "MISS", s, engines))
+    else:
+        print("  window calc_all / sum of engine times: not measured (%s)" % args.window_note)
+    if bad:
+        print()
+        for b in bad:
+            print("FAILED CHECK: " + b)
+        return 1
+    return 2 if missed else 0
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    sub = ap.add_subparsers(dest="cmd", required=True)
+    p = sub.add_parser("make-file")
+    p.add_argument("path")
+    p.add_argument("--size", type=int, default=256 << 20)
+    p.add_argument("--seed", type=int, default=20240901)
+    p.set_defaults(func=make_file)
+    p = sub.add_parser("peers")
+    p.add_argument("path")
+    p.add_argument("rounds", type=int)
+    p.set_defaults(func=peers)
+    p = sub.add_parser("report")
+    p.add_argument("--file", required=True)
+    p.add_argument("--size", type=int, required=True)
+    p.add_argument("--rounds", type=int, required=True)
+    p.add_argument("--ours", required=True)
+    p.add_argument("--peers", required=True)
+    p.add_argument("--window")
+    p.add_argument("--window-note", default="no window timer under tools/")
+    p.set_defaults(func=report)
+    args = ap.parse_args()
+    sys.exit(args.func(args) or 0)
+
+
+if __name__ == "__main__":
+    main()
