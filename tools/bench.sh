@@ -2,12 +2,12 @@
 # Times the three engines over a 256 MiB file of random bytes inside one Wine process, beside two
 # plain references, the bare 64-byte read loop and the Linux peers (zlib's crc32, md5sum, sha1sum),
 # and prints the table with the target ratios. Not part of the test suite.
-#   TAVRO_BENCH_ROUNDS  runs per case, the best counts (default 3)
+#   TAVRO_BENCH_ROUNDS  runs per case, the best counts (default 5)
 # Exit status: 0 all targets met, 1 a digest disagreed or a run failed, 2 a target was missed.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-rounds=${TAVRO_BENCH_ROUNDS:-3}
+rounds=${TAVRO_BENCH_ROUNDS:-5}
 bench_py="$tavro_root/tools/bench/bench.py"
 work="$tavro_build/bench"
 data="$work/random-256m.bin"

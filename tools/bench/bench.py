@@ -100,8 +100,8 @@ def report(args):
     print("file: %s, %d bytes of random data in the page cache; best of %d runs; MB/s = 10^6 bytes/s"
           % (args.file, size, args.rounds))
     print()
-    print("%-8s %10s %8s   %-20s %10s %8s  %7s   %s" %
-          ("engine", "tavro MB/s", "s", "peer", "peer MB/s", "s", "ratio", "digest"))
+    print("%-8s %10s %8s   %-20s %10s %8s  %10s   %s" %
+          ("engine", "tavro MB/s", "s", "peer", "peer MB/s", "s", "tavro/peer", "digest"))
     for name, label, peer_label in [("crc32", "CRC-32", "python3 zlib.crc32"),
                                     ("md5", "MD5", "md5sum"), ("sha1", "SHA-1", "sha1sum")]:
         s, check = get(ours, name)
@@ -109,7 +109,7 @@ def report(args):
         same = check == pcheck and check not in ("error", "missing")
         if not same:
             bad.append("%s: tavro %s, peer %s" % (name, check, pcheck))
-        print("%-8s %10.1f %8.3f   %-20s %10.1f %8.3f  %6.2fx   %s" %
+        print("%-8s %10.1f %8.3f   %-20s %10.1f %8.3f  %9.2fx   %s" %
               (label, mbps(s), s, peer_label, mbps(ps), ps, ps / s if s else float("nan"),
                "same as peer (%s)" % check if same else "DIFFERS: %s vs %s" % (check, pcheck)))
     print()

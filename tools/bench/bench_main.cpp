@@ -29,12 +29,14 @@ struct BENCH_CASE {
     CASE_RUN run;
 };
 
-void hex_text(const uint8_t *bytes, int len, char check[kCheckText]) {
+void hex_text(const uint8_t *bytes, int len, char check[kCheckText])
+{
     for (int i = 0; i < len; i++)
         snprintf(check + 2 * i, 3, "%02x", bytes[i]);
 }
 
-int run_crc32(HANDLE file_h, char check[kCheckText]) {
+int run_crc32(HANDLE file_h, char check[kCheckText])
+{
     CRC32_INFO info;
     crc32_init(&info);
     crc32_set_input(&info, file_h);
@@ -45,21 +47,24 @@ int run_crc32(HANDLE file_h, char check[kCheckText]) {
     return 1;
 }
 
-int run_md5(HANDLE file_h, char check[kCheckText]) {
+int run_md5(HANDLE file_h, char check[kCheckText])
+{
     MD5_INFO info;
     md5_init(&info);
     md5_set_input(&info, file_h);
     return md5_calc(&info) == RC_OK && md5_get_string(&info, check) == RC_OK;
 }
 
-int run_sha1(HANDLE file_h, char check[kCheckText]) {
+int run_sha1(HANDLE file_h, char check[kCheckText])
+{
     SHA1_INFO info;
     sha1_init(&info);
     sha1_set_input(&info, file_h);
     return sha1_calc(&info) == RC_OK && sha1_get_string(&info, check) == RC_OK;
 }
 
-int run_ref_crc32(HANDLE file_h, char check[kCheckText]) {
+int run_ref_crc32(HANDLE file_h, char check[kCheckText])
+{
     uint32_t value = 0;
     if (!ref_crc32_file(file_h, &value))
         return 0;
@@ -67,7 +72,8 @@ int run_ref_crc32(HANDLE file_h, char check[kCheckText]) {
     return 1;
 }
 
-int run_ref_sha1(HANDLE file_h, char check[kCheckText]) {
+int run_ref_sha1(HANDLE file_h, char check[kCheckText])
+{
     uint8_t digest[20];
     if (!ref_sha1_file(file_h, digest))
         return 0;
@@ -76,7 +82,8 @@ int run_ref_sha1(HANDLE file_h, char check[kCheckText]) {
 }
 
 // The MD5 engine's read pattern with no hashing: the least time its reads can take.
-int run_read64(HANDLE file_h, char check[kCheckText]) {
+int run_read64(HANDLE file_h, char check[kCheckText])
+{
     uint8_t block[64];
     DWORD n = 0;
     unsigned long long total = 0;
@@ -102,7 +109,8 @@ struct CASE_RESULT {
     char check[kCheckText];
 };
 
-double now_seconds(void) {
+double now_seconds(void)
+{
     static LARGE_INTEGER freq;
     if (freq.QuadPart == 0)
         QueryPerformanceFrequency(&freq);
@@ -113,11 +121,11 @@ double now_seconds(void) {
 
 // Opens the file as the shell does (read access, no sharing, sequential scan) and times the
 // case from the open to the close.
-void time_case(const char *path, const BENCH_CASE &c, int round, CASE_RESULT *r) {
+void time_case(const char *path, const BENCH_CASE &c, int round, CASE_RESULT *r)
+{
     char check[kCheckText] = "";
     double start = now_seconds();
-    HANDLE file_h = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file_h = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file_h == INVALID_HANDLE_VALUE) {
         r->failed = true;
         return;
@@ -132,7 +140,8 @@ void time_case(const char *path, const BENCH_CASE &c, int round, CASE_RESULT *r)
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc < 3) {
         fprintf(stderr, "usage: tavro_bench FILE ROUNDS [CASE...]\n");
         return 2;

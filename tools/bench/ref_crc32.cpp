@@ -8,7 +8,8 @@ namespace {
 constexpr DWORD kReadSize = 32768;
 
 // Entry n is n run through eight shift steps of the reflected polynomial: a byte at a time.
-constexpr std::array<uint32_t, 256> make_table() {
+constexpr std::array<uint32_t, 256> make_table()
+{
     std::array<uint32_t, 256> table{};
     for (uint32_t n = 0; n < 256; n++) {
         uint32_t c = n;
@@ -25,7 +26,8 @@ static_assert(kTable[255] == 0x2D02EF8Du);
 
 } // namespace
 
-int ref_crc32_file(HANDLE file_h, uint32_t *out) {
+int ref_crc32_file(HANDLE file_h, uint32_t *out)
+{
     uint8_t buf[kReadSize];
     uint32_t c = 0xFFFFFFFFu;
     DWORD n = 0;

@@ -16,13 +16,15 @@ struct REF_SHA1 {
 
 inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
-inline uint32_t load_be32(const uint8_t *p) {
+inline uint32_t load_be32(const uint8_t *p)
+{
     return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
 }
 
 // The compression function as the standard states it: expand the 16 block words to 80, then
 // 80 steps in four groups of 20, each group with its own function f and constant K.
-void compress(REF_SHA1 *s) {
+void compress(REF_SHA1 *s)
+{
     uint32_t w[80];
     for (int t = 0; t < 16; t++)
         w[t] = load_be32(s->block + 4 * t);
@@ -49,7 +51,8 @@ void compress(REF_SHA1 *s) {
     s->h[0] += a, s->h[1] += b, s->h[2] += c, s->h[3] += d, s->h[4] += e;
 }
 
-void input(REF_SHA1 *s, const uint8_t *src, DWORD count) {
+void input(REF_SHA1 *s, const uint8_t *src, DWORD count)
+{
     for (DWORD i = 0; i < count; i++) {
         s->block[s->index++] = src[i];
         if (s->index == 64) {
@@ -62,7 +65,8 @@ void input(REF_SHA1 *s, const uint8_t *src, DWORD count) {
 
 // The message ends with 0x80, zeros, and its bit length in the last 8 bytes of a block; when
 // fewer than 9 bytes are left in the current block, the length spills into one more.
-void finish(REF_SHA1 *s, uint8_t out[20]) {
+void finish(REF_SHA1 *s, uint8_t out[20])
+{
     uint64_t bits = s->bytes * 8;
     s->block[s->index++] = 0x80;
     if (s->index > 56) {
@@ -82,7 +86,8 @@ void finish(REF_SHA1 *s, uint8_t out[20]) {
 
 } // namespace
 
-int ref_sha1_file(HANDLE file_h, uint8_t out[20]) {
+int ref_sha1_file(HANDLE file_h, uint8_t out[20])
+{
     REF_SHA1 s = {};
     for (int i = 0; i < 5; i++)
         s.h[i] = kInit[i];
