@@ -90,6 +90,9 @@ def report(args):
     def mbps(seconds):
         return size / seconds / 1e6 if seconds > 0 else float("nan")
 
+    def ratio(a, b):
+        return a / b if b > 0 else float("nan")
+
     def get(table, name):
         if name not in table:
             bad.append("%s: no result" % name)
@@ -110,7 +113,7 @@ def report(args):
         if not same:
             bad.append("%s: tavro %s, peer %s" % (name, check, pcheck))
         print("%-8s %10.1f %8.3f   %-20s %10.1f %8.3f  %9.2fx   %s" %
-              (label, mbps(s), s, peer_label, mbps(ps), ps, ps / s if s else float("nan"),
+              (label, mbps(s), s, peer_label, mbps(ps), ps, ratio(ps, s),
                "same as peer (%s)" % check if same else "DIFFERS: %s vs %s" % (check, pcheck)))
     print()
     print("references, same compiler flags, same process:")
@@ -132,10 +135,10 @@ def report(args):
                ("SHA-1 engine / literal SHA-1", "ref_sha1", "sha1", ">=", 1.3)]
     missed = False
     for label, base, engine, op, goal in targets:
-        ratio = get(ours, base)[0] / get(ours, engine)[0]
-        ok = ratio >= goal
+        r = ratio(get(ours, base)[0], get(ours, engine)[0])
+        ok = r >= goal
         missed |= not ok
-        print("  %-45s %6.2fx   target %s %.2fx   %s" % (label, ratio, op, goal, "PASS" if ok else "MISS"))
+        print("  %-45s %6.2fx   target %s %.2fx   %s" % (label, r, op, goal, "PASS" if ok else "MISS"))
     if args.window:
         engines = sum(get(ours, n)[0] for n in ("crc32", "md5", "sha1"))
         s, check = get(window, "calc_all")
