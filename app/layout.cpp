@@ -47,30 +47,26 @@ CONTROL_RECT layout_rect(const CONTROL_INFO &ctl, int dpi, int win_w, int win_h)
 // Comparing W/524 with H/160 is the same as comparing 160W with 524H, without rounding.
 int font_point_size(int win_w, int win_h)
 {
-    if (kBaseWinH * win_w >= kBaseWinW * win_h) return kBaseFontPt * win_h / kBaseWinH;
+    if (kBaseWinH * win_w >= kBaseWinW * win_h)
+        return kBaseFontPt * win_h / kBaseWinH;
     return kBaseFontPt * win_w / kBaseWinW;
 }
 
-int font_cell_height(int dpi, int pt)
-{
-    return (dpi * pt / 72) * dpi / 72;
-}
+int font_cell_height(int dpi, int pt) { return (dpi * pt / 72) * dpi / 72; }
 
 HFONT create_ui_font(HWND hwnd, int size, const char *face_name)
 {
     int dpi = window_dpi(hwnd);
-    return CreateFontA(size * dpi / 72, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                       VARIABLE_PITCH | FF_DONTCARE, face_name);
+    return CreateFontA(size * dpi / 72, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, VARIABLE_PITCH | FF_DONTCARE, face_name);
 }
 
-HWND create_control(HWND parent, HFONT font, const char *text, int id, const char *class_name,
-                    DWORD style, int x, int y, int width, int height)
+HWND create_control(HWND parent, HFONT font, const char *text, int id, const char *class_name, DWORD style, int x,
+                    int y, int width, int height)
 {
     int dpi = window_dpi(parent);
-    HWND ctl = CreateWindowExA(0, class_name, text, style, x * dpi / 72, y * dpi / 72,
-                               width * dpi / 72, height * dpi / 72, parent,
-                               (HMENU)(INT_PTR)id, g_instance, nullptr);
+    HWND ctl = CreateWindowExA(0, class_name, text, style, x * dpi / 72, y * dpi / 72, width * dpi / 72,
+                               height * dpi / 72, parent, (HMENU)(INT_PTR)id, g_instance, nullptr);
     SendMessageA(ctl, WM_SETFONT, (WPARAM)font, 1);
     return ctl;
 }
@@ -78,8 +74,7 @@ HWND create_control(HWND parent, HFONT font, const char *text, int id, const cha
 void create_controls(HWND hwnd, HFONT font)
 {
     for (const CONTROL_INFO *c = g_controls; c->id != IDC_END; ++c)
-        create_control(hwnd, font, c->text, c->id, c->class_name, c->style, c->x, c->y, c->width,
-                       c->height);
+        create_control(hwnd, font, c->text, c->id, c->class_name, c->style, c->x, c->y, c->width, c->height);
 }
 
 void on_size(HWND hwnd, WPARAM size_type, LPARAM client_size, HFONT *font)
@@ -101,7 +96,8 @@ void on_size(HWND hwnd, WPARAM size_type, LPARAM client_size, HFONT *font)
             SendMessageA(ctl, WM_SETFONT, (WPARAM)*font, 1);
         }
         // Only now does no control refer to the old font any more.
-        if (old_font != nullptr) DeleteObject(old_font);
+        if (old_font != nullptr)
+            DeleteObject(old_font);
     }
     SendMessageA(GetDlgItem(hwnd, IDC_STATUSBAR), WM_SIZE, size_type, client_size);
 }

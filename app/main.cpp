@@ -14,7 +14,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmd_line, int)
     PathUnquoteSpacesA(g_file_name);
 
     HWND hwnd = create_main_window();
-    if (hwnd == nullptr) return 0;
+    if (hwnd == nullptr)
+        return 0;
     ShowWindow(hwnd, SW_SHOW);
     UpdateWindow(hwnd);
 

@@ -22,8 +22,8 @@ static bool s_in_paint;
 HWND create_main_window(void)
 {
     WNDCLASSEXA wc = {};
-    HICON icon = (HICON)LoadImageA(g_instance, MAKEINTRESOURCEA(IDI_MAIN), IMAGE_ICON, 0, 0,
-                                   LR_SHARED | LR_DEFAULTSIZE);
+    HICON icon =
+        (HICON)LoadImageA(g_instance, MAKEINTRESOURCEA(IDI_MAIN), IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = main_window_proc;
@@ -32,8 +32,7 @@ HWND create_main_window(void)
     wc.hInstance = g_instance;
     wc.hIcon = icon;
     wc.hIconSm = icon;
-    wc.hCursor = (HCURSOR)LoadImageA(nullptr, MAKEINTRESOURCEA(32512), IMAGE_CURSOR, 0, 0,
-                                     LR_SHARED | LR_DEFAULTSIZE);
+    wc.hCursor = (HCURSOR)LoadImageA(nullptr, MAKEINTRESOURCEA(32512), IMAGE_CURSOR, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
     wc.hbrBackground = CreateSolidBrush(GetSysColor(COLOR_MENU));
     wc.lpszMenuName = "MAINMENU";
     wc.lpszClassName = kClassName;
@@ -42,9 +41,8 @@ HWND create_main_window(void)
         DeleteObject(wc.hbrBackground);
         return nullptr;
     }
-    return CreateWindowExA(WS_EX_ACCEPTFILES, kClassName, kTitle, WS_OVERLAPPEDWINDOW,
-                           CW_USEDEFAULT, CW_USEDEFAULT, kBaseWinW, kBaseWinH, nullptr,
-                           nullptr, g_instance, nullptr);
+    return CreateWindowExA(WS_EX_ACCEPTFILES, kClassName, kTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                           kBaseWinW, kBaseWinH, nullptr, nullptr, g_instance, nullptr);
 }
 
 void reset_state(void)
@@ -96,14 +94,30 @@ void on_close(HWND hwnd)
 LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
 {
     switch (msg) {
-    case WM_CREATE: on_create(hwnd); break;
-    case WM_DESTROY: PostQuitMessage(0); return 0;
-    case WM_SIZE: on_size(hwnd, wparam, lparam, &g_font); break;
-    case WM_PAINT: on_paint(hwnd); break;
-    case WM_CLOSE: on_close(hwnd); break;
-    case WM_COMMAND: on_command(hwnd, wparam, lparam); break;
-    case WM_SIZING: on_sizing(hwnd, wparam, (RECT *)lparam); break;
-    case WM_DROPFILES: on_drop_files(hwnd, (HDROP)wparam); break;
+    case WM_CREATE:
+        on_create(hwnd);
+        break;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_SIZE:
+        on_size(hwnd, wparam, lparam, &g_font);
+        break;
+    case WM_PAINT:
+        on_paint(hwnd);
+        break;
+    case WM_CLOSE:
+        on_close(hwnd);
+        break;
+    case WM_COMMAND:
+        on_command(hwnd, wparam, lparam);
+        break;
+    case WM_SIZING:
+        on_sizing(hwnd, wparam, (RECT *)lparam);
+        break;
+    case WM_DROPFILES:
+        on_drop_files(hwnd, (HDROP)wparam);
+        break;
     }
     return DefWindowProcA(hwnd, msg, wparam, lparam);
 }

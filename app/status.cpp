@@ -5,8 +5,7 @@
 
 HWND create_status_bar(HWND hwnd)
 {
-    HWND bar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | CCS_BOTTOM, "", hwnd,
-                                   IDC_STATUSBAR);
+    HWND bar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | CCS_BOTTOM, "", hwnd, IDC_STATUSBAR);
     // Texts go to part 255, which the bar draws only in simple mode; with no parts defined
     // simple mode is also the one text field across the whole bar.
     SendMessageA(bar, SB_SIMPLE, TRUE, 0);
