@@ -1,0 +1,11 @@
+# Writes where g_file_set lies in tavro.exe's image (offset from the image base) as a C header.
+execute_process(COMMAND ${NM} ${EXE} OUTPUT_VARIABLE syms RESULT_VARIABLE rc)
+string(REGEX MATCH "([0-9a-fA-F]+) [BbDd] _g_file_set\n" found "${syms}")
+if(NOT rc EQUAL 0 OR NOT found)
+  message(FATAL_ERROR "g_file_set not found in ${EXE}")
+endif()
+set(addr ${CMAKE_MATCH_1})
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers)
+string(REGEX MATCH "ImageBase[ \t]+([0-9a-fA-F]+)" found "${headers}")
+math(EXPR rva "0x${addr} - 0x${CMAKE_MATCH_1}" OUTPUT_FORMAT HEXADECIMAL)
+file(WRITE ${OUT} "// Generated from tavro.exe's symbols.\n#define TAVRO_G_FILE_SET_RVA ${rva}\n")
