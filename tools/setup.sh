@@ -11,6 +11,7 @@ packages=(
   fonts-ipafont-gothic fonts-ipafont-mincho
   gcc-multilib g++-multilib
   libssl-dev:i386 zlib1g-dev:i386
+  clang libclang-rt-14-dev
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,0 +1,490 @@
+// The engines on the host under ASan and UBSan: their read pattern, devices that misbehave,
+// files of 2 GiB and more, SHA-1's bit count near 2^64, the heap and the dumps' byte loops.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "crc32.h"
+#include "dump_reader.h"
+#include "fake_kernel.h"
+#include "md5.h"
+#include "reference.h"
+#include "scenarios.h"
+#include "sha1.h"
+
+namespace fake {
+
+// Read logs print as "64x15 40x1" in failure messages.
+void PrintTo(const ReadRun &run, std::ostream *out) { *out << run.size << "x" << run.count; }
+
+} // namespace fake
+
+namespace {
+
+using fake::ReadRun;
+
+constexpr uint64_t k2GiB = 0x80000000ull;
+constexpr uint64_t k4GiB = 0x100000000ull;
+
+std::vector<uint8_t> bytes_of(size_t n, uint8_t seed = 1)
+{
+    std::vector<uint8_t> v(n);
+    uint32_t x = 0x9E3779B9u * (seed + 1u);
+    for (uint8_t &b : v) {
+        x = x * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(x >> 24);
+    }
+    return v;
+}
+
+fake::Device file_of(const std::vector<uint8_t> &data)
+{
+    fake::Device d;
+    d.data = data;
+    return d;
+}
+
+// Runs each engine over one device copy and keeps what a caller sees.
+struct Outcome {
+    int rc = 0;
+    int stt = -1;
+    fake::Device after;
+    std::string text; // the result text on RC_OK
+};
+
+Outcome run_crc32(fake::Device d, void (*between)(fake::Device &) = nullptr)
+{
+    fake::Open open(d);
+    CRC32_INFO info;
+    crc32_init(&info);
+    crc32_set_input(&info, open.handle());
+    if (between != nullptr)
+        between(d);
+    Outcome r;
+    r.rc = crc32_calc(&info);
+    r.stt = info.stt;
+    uint32_t value = 0;
+    if (crc32_get(&info, &value) == RC_OK) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
+        r.text = text;
+    }
+    r.after = d;
+    return r;
+}
+
+Outcome run_md5(fake::Device d, void (*between)(fake::Device &) = nullptr)
+{
+    fake::Open open(d);
+    MD5_INFO info;
+    md5_init(&info);
+    md5_set_input(&info, open.handle());
+    if (between != nullptr)
+        between(d);
+    Outcome r;
+    r.rc = md5_calc(&info);
+    r.stt = info.stt;
+    char text[33];
+    if (md5_get_string(&info, text) == RC_OK)
+        r.text = text;
+    r.after = d;
+    return r;
+}
+
+Outcome run_sha1(fake::Device d, void (*between)(fake::Device &) = nullptr)
+{
+    fake::Open open(d);
+    SHA1_INFO info;
+    sha1_init(&info);
+    sha1_set_input(&info, open.handle());
+    if (between != nullptr)
+        between(d);
+    Outcome r;
+    r.rc = sha1_calc(&info);
+    r.stt = info.stt;
+    char text[41];
+    if (sha1_get_string(&info, text) == RC_OK)
+        r.text = text;
+    r.after = d;
+    return r;
+}
+
+std::string crc32_text(const std::vector<uint8_t> &data)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(ref::crc32_of(data)));
+    return text;
+}
+
+std::string md5_text(const std::vector<uint8_t> &data)
+{
+    std::string t = ref::hex_z(ref::md5_of(data).data(), 16);
+    t.pop_back();
+    return t;
+}
+
+std::string sha1_text(const std::vector<uint8_t> &data)
+{
+    std::string t = ref::hex_z(ref::sha1_of(data).data(), 20);
+    t.pop_back();
+    return t;
+}
+
+std::vector<ReadRun> reads_of_32768(uint64_t size)
+{
+    uint64_t with_data = (size + 32767) / 32768;
+    return {{32768, with_data + 1}}; // one more read finds the end of the file
+}
+
+// ---- read pattern ----
+
+TEST(ReadPattern, Crc32AndSha1AskFor32768BytesEveryReadToTheEnd)
+{
+    for (size_t size : {0, 1, 32767, 32768, 32769, 100000}) {
+        SCOPED_TRACE(size);
+        std::vector<uint8_t> data = bytes_of(size);
+        Outcome crc = run_crc32(file_of(data));
+        EXPECT_EQ(crc.rc, RC_OK);
+        EXPECT_EQ(crc.text, crc32_text(data));
+        EXPECT_EQ(crc.after.log, reads_of_32768(size));
+        Outcome sha = run_sha1(file_of(data));
+        EXPECT_EQ(sha.rc, RC_OK);
+        EXPECT_EQ(sha.text, sha1_text(data));
+        EXPECT_EQ(sha.after.log, reads_of_32768(size));
+    }
+}
+
+TEST(ReadPattern, Md5AsksForWholeBlocksThenOneTailOfTheAttachedSize)
+{
+    struct Case {
+        size_t size;
+        std::vector<ReadRun> reads;
+    } cases[] = {
+        {0, {}},
+        {55, {{55, 1}}},
+        {56, {{56, 1}}},
+        {64, {{64, 1}}},
+        {1000, {{64, 15}, {40, 1}}},
+        {65536 + 63, {{64, 1024}, {63, 1}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.size);
+        std::vector<uint8_t> data = bytes_of(c.size);
+        Outcome md5 = run_md5(file_of(data));
+        EXPECT_EQ(md5.rc, RC_OK);
+        EXPECT_EQ(md5.text, md5_text(data));
+        EXPECT_EQ(md5.after.log, c.reads);
+    }
+}
+
+TEST(ReadPattern, Md5ContinuingAPendingBlockReadsUpToTheBlockEdgeFirst)
+{
+    MD5_INFO info;
+    md5_init(&info);
+    std::vector<uint8_t> head = bytes_of(10, 2), tail = bytes_of(200, 3);
+    ASSERT_EQ(md5_update(&info, INVALID_HANDLE_VALUE, head.data(), 10), 1);
+    fake::Device d = file_of(tail);
+    fake::Open open(d);
+    ASSERT_EQ(md5_update(&info, open.handle(), nullptr, 200), 1);
+    EXPECT_EQ(d.requests(), (std::vector<uint32_t>{54, 64, 64, 18}));
+    md5_final(&info);
+    std::vector<uint8_t> all = head;
+    all.insert(all.end(), tail.begin(), tail.end());
+    std::array<uint8_t, 16> expected = ref::md5_of(all);
+    EXPECT_EQ(std::memcmp(info.abcd, expected.data(), 16), 0);
+}
+
+// ---- devices that misbehave ----
+
+TEST(MisbehavingDevice, ShortReadsLeaveCrc32AndSha1Unchanged)
+{
+    std::vector<uint8_t> data = bytes_of(100000);
+    fake::Device d = file_of(data);
+    d.caps = {1, 100, 32767, 5, 64};
+    Outcome crc = run_crc32(d);
+    EXPECT_EQ(crc.rc, RC_OK);
+    EXPECT_EQ(crc.text, crc32_text(data));
+    Outcome sha = run_sha1(d);
+    EXPECT_EQ(sha.rc, RC_OK);
+    EXPECT_EQ(sha.text, sha1_text(data));
+    EXPECT_EQ(sha.after.requests(), std::vector<uint32_t>(sha.after.calls, 32768));
+}
+
+TEST(MisbehavingDevice, Md5RefusesAShortReadAndNeedsInitAfterwards)
+{
+    fake::Device d = file_of(bytes_of(1000));
+    d.caps = {64, 64, 10};
+    fake::Open open(d);
+    MD5_INFO info;
+    md5_init(&info);
+    md5_set_input(&info, open.handle());
+    EXPECT_EQ(md5_calc(&info), RC_READ_ERROR);
+    EXPECT_EQ(info.stt, STT_BUSY);
+    EXPECT_EQ(d.log, (std::vector<ReadRun>{{64, 3}})) << "no read after the short one";
+    char text[33] = "untouched";
+    EXPECT_EQ(md5_get_string(&info, text), RC_NOT_DONE);
+    EXPECT_STREQ(text, "untouched");
+    EXPECT_EQ(md5_set_input(&info, open.handle()), RC_BUSY);
+    EXPECT_EQ(md5_init(&info), RC_OK);
+    EXPECT_EQ(info.stt, STT_CLEAR);
+}
+
+TEST(MisbehavingDevice, ReadErrorAtAnyCallEndsTheRunThere)
+{
+    std::vector<uint8_t> data = bytes_of(100000);
+    for (uint64_t n : {1, 2, 4}) {
+        SCOPED_TRACE(n);
+        fake::Device d = file_of(data);
+        d.fail_at = n;
+        Outcome crc = run_crc32(d);
+        EXPECT_EQ(crc.rc, RC_READ_ERROR);
+        EXPECT_EQ(crc.stt, STT_READY);
+        EXPECT_EQ(crc.after.calls, n);
+        Outcome sha = run_sha1(d);
+        EXPECT_EQ(sha.rc, RC_READ_ERROR);
+        EXPECT_EQ(sha.stt, STT_BUSY);
+        EXPECT_EQ(sha.after.calls, n);
+        Outcome md5 = run_md5(d);
+        EXPECT_EQ(md5.rc, RC_READ_ERROR);
+        EXPECT_EQ(md5.stt, STT_BUSY);
+        EXPECT_EQ(md5.after.calls, n);
+        EXPECT_TRUE(crc.text.empty() && sha.text.empty() && md5.text.empty());
+    }
+}
+
+TEST(MisbehavingDevice, FileGrownAfterAttachMd5DigestsTheAttachedBytesOthersAll)
+{
+    std::vector<uint8_t> data = bytes_of(1000);
+    fake::Device d = file_of(data);
+    d.resize_at_first_read = 5000;
+    fake::Device grown = d;
+    grown.resize(5000);
+    EXPECT_EQ(run_md5(d).text, md5_text(data));
+    EXPECT_EQ(run_crc32(d).text, crc32_text(grown.data));
+    EXPECT_EQ(run_sha1(d).text, sha1_text(grown.data));
+}
+
+TEST(MisbehavingDevice, FileShrunkAfterAttachFailsMd5OthersDigestWhatIsLeft)
+{
+    std::vector<uint8_t> data = bytes_of(1000);
+    fake::Device d = file_of(data);
+    d.resize_at_first_read = 700;
+    Outcome md5 = run_md5(d);
+    EXPECT_EQ(md5.rc, RC_READ_ERROR);
+    EXPECT_EQ(md5.stt, STT_BUSY);
+    std::vector<uint8_t> left(data.begin(), data.begin() + 700);
+    EXPECT_EQ(run_crc32(d).text, crc32_text(left));
+    EXPECT_EQ(run_sha1(d).text, sha1_text(left));
+}
+
+TEST(MisbehavingDevice, Md5FailsWhenTheSizeCannotBeReadAtCalc)
+{
+    Outcome md5 = run_md5(file_of(bytes_of(100)), [](fake::Device &d) { d.info_fails = true; });
+    EXPECT_EQ(md5.rc, RC_READ_ERROR);
+    EXPECT_EQ(md5.stt, STT_BUSY);
+    EXPECT_EQ(md5.after.calls, 0u);
+}
+
+TEST(MisbehavingDevice, Md5TakesInvalidHandleValueForNoInputAndNeverReadsMemoryThroughIt)
+{
+    MD5_INFO info;
+    md5_init(&info);
+    EXPECT_EQ(md5_set_input(&info, INVALID_HANDLE_VALUE), RC_OK);
+    MD5_INFO before = info;
+    uint64_t stray = fake::stray_calls();
+    EXPECT_EQ(md5_calc(&info), RC_NO_INPUT);
+    EXPECT_EQ(std::memcmp(&before, &info, sizeof info), 0);
+    EXPECT_EQ(fake::stray_calls(), stray);
+}
+
+// ---- files of 2 GiB and more ----
+
+fake::Device synthetic(uint64_t size)
+{
+    fake::Device d;
+    d.synthetic_size = size;
+    return d;
+}
+
+TEST(LargeFile, IsLargeFileFrom2GiBOn)
+{
+    struct Case {
+        uint64_t size;
+        int large;
+    } cases[] = {{0, 0}, {k2GiB - 1, 0}, {k2GiB, 1}, {k4GiB - 1, 1}, {k4GiB, 1}, {k4GiB + 5, 1}};
+    for (const Case &c : cases) {
+        fake::Device d = synthetic(c.size);
+        d.data.clear();
+        if (c.size == 0)
+            d.synthetic_size = 0;
+        fake::Open open(d);
+        EXPECT_EQ(is_large_file(open.handle()), c.large) << c.size;
+    }
+    fake::Device unreadable = synthetic(k4GiB);
+    unreadable.info_fails = true;
+    fake::Open open(unreadable);
+    EXPECT_EQ(is_large_file(open.handle()), 0);
+    EXPECT_EQ(is_large_file(INVALID_HANDLE_VALUE), 0);
+}
+
+TEST(LargeFile, Md5ReadsPast4GiBNotJustTheLow32BitsOfTheSize)
+{
+    // Low 32 bits of the size are 100: a reader that trusted them would stop after 100 bytes.
+    fake::Device d = synthetic(k4GiB + 100);
+    d.fail_at = 1000;
+    Outcome md5 = run_md5(d);
+    EXPECT_EQ(md5.rc, RC_READ_ERROR);
+    EXPECT_EQ(md5.after.log, (std::vector<ReadRun>{{64, 1000}}));
+}
+
+TEST(LargeFile, Md5ShrunkBelow2GiBSinceAttachFailsWithoutReading)
+{
+    Outcome md5 = run_md5(synthetic(k2GiB + 10), [](fake::Device &d) { d.resize(1000); });
+    EXPECT_EQ(md5.rc, RC_READ_ERROR);
+    EXPECT_EQ(md5.after.calls, 0u);
+}
+
+TEST(LargeFile, Md5OfAFileJustOver2GiBMatchesLibcrypto)
+{
+    const uint64_t size = k2GiB + 37;
+    ref::Md5State expected;
+    std::vector<uint8_t> chunk(1 << 20);
+    for (uint64_t at = 0; at < size; at += chunk.size()) {
+        uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunk.size(), size - at));
+        fake::pattern_fill(at, chunk.data(), n);
+        expected.update(chunk.data(), n);
+    }
+    std::array<uint8_t, 16> digest = expected.final_copy();
+    Outcome md5 = run_md5(synthetic(size));
+    ASSERT_EQ(md5.rc, RC_OK);
+    std::string text = ref::hex_z(digest.data(), 16);
+    text.pop_back();
+    EXPECT_EQ(md5.text, text);
+    EXPECT_EQ(md5.after.log, (std::vector<ReadRun>{{64, size / 64}, {37, 1}}));
+}
+
+// ---- SHA-1's bit count near 2^64 ----
+
+SHA1_INFO sha1_with_bits(uint64_t bits)
+{
+    SHA1_INFO info;
+    sha1_init(&info);
+    info.length_low = static_cast<uint32_t>(bits);
+    info.length_high = static_cast<uint32_t>(bits >> 32);
+    return info;
+}
+
+TEST(Sha1BitCount, InputStopsAtTheByteThatCarriesTheCountPast64Bits)
+{
+    SHA1_INFO info = sha1_with_bits(~uint64_t{0} - 8 * 3 + 1); // room for 3 more bytes
+    std::vector<uint8_t> bytes = bytes_of(10);
+    EXPECT_EQ(sha1_input(&info, bytes.data(), 10), SHA_OK);
+    EXPECT_EQ(info.corrupted, SHA_TOO_LONG);
+    EXPECT_EQ(info.block_index, 3);
+    EXPECT_EQ(std::memcmp(info.msg_block, bytes.data(), 3), 0);
+    EXPECT_EQ(info.msg_block[3], 0) << "bytes after the overflowing one are dropped";
+    EXPECT_EQ(info.length_low, 0u);
+    EXPECT_EQ(info.length_high, 0u);
+    EXPECT_EQ(sha1_input(&info, bytes.data(), 1), SHA_TOO_LONG);
+    EXPECT_EQ(sha1_result(&info), SHA_TOO_LONG);
+    EXPECT_EQ(info.computed, 0);
+}
+
+TEST(Sha1BitCount, InputEndingOneByteShortOfOverflowMatchesLibcrypto)
+{
+    for (uint32_t count : {1u, 63u, 64u, 199u, 1000u}) {
+        SCOPED_TRACE(count);
+        uint64_t bits = ~uint64_t{0} - 7 - 8 * uint64_t{count}; // one byte of room left after
+        SHA1_INFO info = sha1_with_bits(bits);
+        ref::Sha1State expected(info);
+        std::vector<uint8_t> bytes = bytes_of(count);
+        EXPECT_EQ(sha1_input(&info, bytes.data(), count), expected.input(bytes.data(), count));
+        EXPECT_EQ(info.corrupted, SHA_OK);
+        EXPECT_EQ(expected.differs(info), "");
+        EXPECT_EQ(sha1_result(&info), SHA_OK);
+        expected.result();
+        EXPECT_EQ(expected.differs(info), "");
+    }
+}
+
+TEST(Sha1BitCount, CalcReportsTheOverflowAsSha1ErrorAndStaysBusy)
+{
+    SHA1_INFO info = sha1_with_bits(~uint64_t{0} - 7 - 8 * 50);
+    fake::Device d = file_of(bytes_of(100));
+    fake::Open open(d);
+    sha1_set_input(&info, open.handle());
+    EXPECT_EQ(sha1_calc(&info), RC_SHA1_ERROR);
+    EXPECT_EQ(info.stt, STT_BUSY);
+    EXPECT_EQ(info.corrupted, SHA_TOO_LONG);
+}
+
+// ---- heap ----
+
+TEST(Heap, CreateTakesOneBlockOfTheRecordSizeAndFreeGivesItBack)
+{
+    fake::HeapStats before = fake::heap_stats();
+    CRC32_INFO *crc = crc32_create();
+    MD5_INFO *md5 = md5_create();
+    SHA1_INFO *sha = sha1_create();
+    ASSERT_TRUE(crc && md5 && sha);
+    EXPECT_EQ(fake::heap_stats().allocs, before.allocs + 3);
+    EXPECT_EQ(fake::heap_stats().last_flags, 0u);
+    EXPECT_EQ(crc->myheap_h, GetProcessHeap());
+    EXPECT_EQ(md5->myheap_h, GetProcessHeap());
+    EXPECT_EQ(sha->myheap_h, GetProcessHeap());
+    EXPECT_EQ(sha->stt, STT_CLEAR);
+    crc32_free(crc);
+    md5_free(md5);
+    sha1_free(sha);
+    EXPECT_EQ(fake::heap_stats().live, before.live);
+}
+
+TEST(Heap, CreateAnswersNullWhenTheHeapRefuses)
+{
+    fake::heap_fail_at(1);
+    EXPECT_EQ(crc32_create(), nullptr);
+    fake::heap_fail_at(1);
+    EXPECT_EQ(md5_create(), nullptr);
+    fake::heap_fail_at(1);
+    EXPECT_EQ(sha1_create(), nullptr);
+    fake::heap_fail_at(0);
+}
+
+TEST(Heap, FreeOfARecordThatNamesNoHeapDoesNothing)
+{
+    MD5_INFO *md5 = md5_create();
+    ASSERT_NE(md5, nullptr);
+    md5_init(md5); // clears myheap_h
+    fake::HeapStats before = fake::heap_stats();
+    md5_free(md5);
+    EXPECT_EQ(fake::heap_stats().frees, before.frees);
+    fake::heap_release(md5);
+}
+
+// ---- dumps ----
+
+template <class Info> void expect_dump_at_every_offset(void (*dump)(const Info *), const char *type)
+{
+    for (size_t offset : {0, 4, 8, 12}) {
+        SCOPED_TRACE(offset);
+        alignas(16) unsigned char storage[sizeof(Info) + 16];
+        std::vector<uint8_t> bytes = bytes_of(sizeof storage, static_cast<uint8_t>(offset));
+        std::memcpy(storage, bytes.data(), sizeof storage);
+        Info *info = new (storage + offset) Info;
+        std::string text = capture_stdout([&] { dump(info); });
+        EXPECT_EQ(check_dump(text, type, info, sizeof *info, dump_fields(*info)), "");
+    }
+    EXPECT_EQ(capture_stdout([&] { dump(nullptr); }), std::string("\nNULL ") + type + " !\n");
+}
+
+TEST(Dump, ShowsEveryByteUnderItsColumnAtEveryWordOffset)
+{
+    expect_dump_at_every_offset<CRC32_INFO>(crc32_dump, "CRC32_INFO");
+    expect_dump_at_every_offset<MD5_INFO>(md5_dump, "MD5_INFO");
+    expect_dump_at_every_offset<SHA1_INFO>(sha1_dump, "SHA1_INFO");
+}
+
+} // namespace
