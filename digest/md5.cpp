@@ -238,9 +238,13 @@ int md5_set_input(MD5_INFO *info, HANDLE file_h)
         return RC_BUSY;
     info->stt = STT_BUSY;
     info->input_h = file_h;
-    BY_HANDLE_FILE_INFORMATION file_info = {}; // a size that cannot be read stays 0
-    GetFileInformationByHandle(file_h, &file_info);
-    info->input_size = static_cast<int32_t>(file_info.nFileSizeLow);
+    // A size that cannot be read is marked -1, not 0, so that md5_calc refuses it instead of
+    // digesting an empty message.
+    BY_HANDLE_FILE_INFORMATION file_info = {};
+    if (GetFileInformationByHandle(file_h, &file_info))
+        info->input_size = static_cast<int32_t>(file_info.nFileSizeLow);
+    else
+        info->input_size = -1;
     info->stt = STT_READY;
     return RC_OK;
 }
@@ -270,12 +274,8 @@ int md5_calc(MD5_INFO *info)
         total = static_cast<uint32_t>(info->input_size); // bytes added since the attach are not read
     else if (large_now && file_info.nFileSizeLow == static_cast<uint32_t>(info->input_size))
         total = size_now; // the large file that was attached: all of it
-    else if (large_now && info->input_size >= 0)
-        total = static_cast<uint32_t>(info->input_size); // grew past 2 GiB since the attach
-    else if (large_now)
-        total = size_now; // attached at 2 GiB or more, changed since: what is there now
     else
-        return RC_READ_ERROR; // shrank below 2 GiB since the attach: the attached bytes are gone
+        return RC_READ_ERROR; // size unknown at the attach, or changed across 2 GiB since: no guess
 
     while (total > 0) {
         int32_t piece = total > static_cast<uint64_t>(kLargePiece) ? kLargePiece : static_cast<int32_t>(total);

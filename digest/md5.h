@@ -27,13 +27,14 @@ MD5_INFO *md5_create(void);
 // Zeroes the record, sets the RFC 1321 chaining values -> STT_CLEAR. RC_OK, RC_NULL_INFO.
 int md5_init(MD5_INFO *info);
 // Attaches an open handle and records the low 32 bits of its size in input_size
-// (0 when the size cannot be read) -> STT_READY. RC_OK, RC_NULL_INFO, RC_BUSY.
+// (-1 when the size cannot be read) -> STT_READY. RC_OK, RC_NULL_INFO, RC_BUSY.
 int md5_set_input(MD5_INFO *info, HANDLE file_h);
 // Digests the file from the handle's position. A file below 2^31 bytes is read for exactly
 // input_size bytes; a file of 2^31 bytes or more is read whole by its 64-bit size.
 // RC_OK -> STT_DONE.
 // RC_NO_INPUT: input_h is null or INVALID_HANDLE_VALUE; the record is unchanged.
-// RC_READ_ERROR: the size cannot be read, or a read failed or came back short;
+// RC_READ_ERROR: the size could not be read at the attach or cannot be read now, the file's
+//   size changed across 2 GiB since the attach, or a read failed or came back short;
 //   the record stays STT_BUSY (a half-fed state is never finalised) until md5_init.
 // RC_NULL_INFO, RC_BUSY leave the record unchanged.
 int md5_calc(MD5_INFO *info);

@@ -288,6 +288,20 @@ TEST(MisbehavingDevice, Md5FailsWhenTheSizeCannotBeReadAtCalc)
     EXPECT_EQ(md5.after.calls, 0u);
 }
 
+TEST(MisbehavingDevice, Md5RefusesAFileWhoseSizeWasUnknownAtAttachEvenIfKnownAtCalc)
+{
+    fake::Device d = file_of(bytes_of(1000));
+    fake::Open open(d);
+    MD5_INFO info;
+    md5_init(&info);
+    d.info_fails = true;
+    md5_set_input(&info, open.handle());
+    d.info_fails = false;
+    EXPECT_EQ(md5_calc(&info), RC_READ_ERROR);
+    EXPECT_EQ(info.stt, STT_BUSY);
+    EXPECT_EQ(d.calls, 0u);
+}
+
 TEST(MisbehavingDevice, Md5TakesInvalidHandleValueForNoInputAndNeverReadsMemoryThroughIt)
 {
     MD5_INFO info;

@@ -384,7 +384,7 @@ struct Md5Model : Frame {
         if (rc == RC_OK) {
             int i = f.index(h);
             bool known = i >= 0 && !f.dev[i].info_fails;
-            input_size = known ? static_cast<int32_t>(static_cast<uint32_t>(f.dev[i].size())) : 0;
+            input_size = known ? static_cast<int32_t>(static_cast<uint32_t>(f.dev[i].size())) : -1;
         }
         return rc;
     }
@@ -405,8 +405,10 @@ struct Md5Model : Frame {
         fake::Device &m = ex.after;
         if (m.info_fails)
             return ex;
-        if (m.size() >= 0x80000000u || input_size < 0)
+        if (m.size() >= 0x80000000u)
             fail("the fuzz model covers files below 2 GiB only");
+        if (input_size < 0)
+            return ex; // size unknown at the attach: refused without a read
 
         // One leading part up to the block edge, whole blocks, one tail; each read must be whole.
         std::vector<uint8_t> bytes;
