@@ -31,6 +31,8 @@ int md5_init(MD5_INFO *info);
 int md5_set_input(MD5_INFO *info, HANDLE file_h);
 // Digests the file from the handle's position. A file below 2^31 bytes is read for exactly
 // input_size bytes; a file of 2^31 bytes or more is read whole by its 64-bit size.
+// (The record keeps only the low 32 bits: a file grown by an exact multiple of 4 GiB since the
+// attach looks like the large file that was attached and is read whole.)
 // RC_OK -> STT_DONE.
 // RC_NO_INPUT: input_h is null or INVALID_HANDLE_VALUE; the record is unchanged.
 // RC_READ_ERROR: the size could not be read at the attach or cannot be read now, the file's
