@@ -18,8 +18,5 @@ wineserver -p 2>/dev/null || true
 # The first Wine process of a session starts Wine's own services, which would inherit ctest's
 # output pipes and keep ctest waiting after the test has ended; start them here instead.
 wine cmd.exe /c exit >/dev/null 2>&1 || true
-# Start Wine's background services now, with nowhere to write: started by a test instead, they
-# would keep that test's output pipe open and ctest would wait for it as long as the server lives.
-wine wineboot </dev/null >/dev/null 2>&1 || true
 
 ctest --test-dir "$tavro_build" --output-on-failure -j 2 "$@"
