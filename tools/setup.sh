@@ -8,7 +8,7 @@ packages=(
   googletest
   wine wine32:i386
   xvfb x11-utils xdotool xclip imagemagick
-  fonts-ipafont-gothic fonts-ipafont-mincho
+  fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine
   gcc-multilib g++-multilib
   libssl-dev:i386 zlib1g-dev:i386
   clang libclang-rt-14-dev
