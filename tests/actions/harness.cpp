@@ -223,7 +223,8 @@ void ShellWindow::drop(const std::vector<std::string> &names) {
         p += n.size() + 1;
     }
     GlobalUnlock(block);
-    SendMessageA(hwnd, WM_DROPFILES, (WPARAM)block, 0); // DragFinish gives the block back
+    SendMessageA(hwnd, WM_DROPFILES, (WPARAM)block, 0);
+    EXPECT_EQ(GlobalFlags(block), (UINT)GMEM_INVALID_HANDLE) << "the drop was not finished (DragFinish)";
 }
 
 void ShellWindow::give_file(const std::string &name) {
