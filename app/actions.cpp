@@ -207,6 +207,8 @@ int copy_text_to_clipboard(const char *text) {
         GlobalFree(block);
         return CLIP_NO_MEMORY;
     }
+    // Zeros after the terminator too: Wine hands X clients the whole block, not the text up to the NUL.
+    memset(dest, 0, 2 * n + 1);
     memcpy(dest, work, n + 1);
     GlobalUnlock(block);
 
