@@ -25,7 +25,8 @@ constexpr int kResultText = 41;      // the longest result, 40 digits, and its t
 // Runs one engine on an open handle in a record of its own frame; on RC_OK the value's text is in `text`.
 typedef int (*ENGINE_RUN)(HANDLE file_h, char text[kResultText]);
 
-static int run_crc32(HANDLE file_h, char text[kResultText]) {
+static int run_crc32(HANDLE file_h, char text[kResultText])
+{
     CRC32_INFO info;
     crc32_init(&info);
     crc32_set_input(&info, file_h);
@@ -38,7 +39,8 @@ static int run_crc32(HANDLE file_h, char text[kResultText]) {
     return rc;
 }
 
-static int run_md5(HANDLE file_h, char text[kResultText]) {
+static int run_md5(HANDLE file_h, char text[kResultText])
+{
     MD5_INFO info;
     md5_init(&info);
     md5_set_input(&info, file_h);
@@ -48,7 +50,8 @@ static int run_md5(HANDLE file_h, char text[kResultText]) {
     return rc;
 }
 
-static int run_sha1(HANDLE file_h, char text[kResultText]) {
+static int run_sha1(HANDLE file_h, char text[kResultText])
+{
     SHA1_INFO info;
     sha1_init(&info);
     sha1_set_input(&info, file_h);
@@ -61,9 +64,9 @@ static int run_sha1(HANDLE file_h, char text[kResultText]) {
 // One result row of the window: how its value is computed, where it is shown and what the user is told.
 struct VALUE_ROW {
     ENGINE_RUN run;
-    int box;          // result box
-    int *done;        // 1 while the box holds a value computed for the current file
-    int copy_limit;   // GetWindowTextA limit for the copy: the digits and a terminator
+    int box;           // result box
+    int *done;         // 1 while the box holds a value computed for the current file
+    int copy_limit;    // GetWindowTextA limit for the copy: the digits and a terminator
     UINT first_status; // shown before the file is opened
     UINT calculating;  // shown once the file is open, while the engine reads it
     UINT done_status;
@@ -73,24 +76,34 @@ struct VALUE_ROW {
     UINT copied_status;
 };
 
-static const VALUE_ROW g_value_rows[] = {
-    {run_crc32, IDC_EDIT_CRC32, &g_crc32_done, 9, IDS_BLANK, IDS_CALCULATING_CRC32, IDS_DONE_CRC32,
-     IDS_ERR_CRC32, IDS_FAILED_CRC32, IDS_NO_CRC32, IDS_COPIED_CRC32},
-    {run_md5, IDC_EDIT_MD5, &g_md5_done, 33, IDS_CALCULATING_MD5, IDS_CALCULATING_MD5, IDS_DONE_MD5,
-     IDS_ERR_MD5, IDS_FAILED_MD5, IDS_NO_MD5, IDS_COPIED_MD5},
-    {run_sha1, IDC_EDIT_SHA1, &g_sha1_done, 41, IDS_CALCULATING_SHA1, IDS_CALCULATING_SHA1,
-     IDS_DONE_SHA1, IDS_ERR_SHA1, IDS_FAILED_SHA1, IDS_NO_SHA1, IDS_COPIED_SHA1},
+static constexpr VALUE_ROW g_value_rows[] = {
+    {run_crc32, IDC_EDIT_CRC32, &g_crc32_done, 9, IDS_BLANK, IDS_CALCULATING_CRC32, IDS_DONE_CRC32, IDS_ERR_CRC32,
+     IDS_FAILED_CRC32, IDS_NO_CRC32, IDS_COPIED_CRC32},
+    {run_md5, IDC_EDIT_MD5, &g_md5_done, 33, IDS_CALCULATING_MD5, IDS_CALCULATING_MD5, IDS_DONE_MD5, IDS_ERR_MD5,
+     IDS_FAILED_MD5, IDS_NO_MD5, IDS_COPIED_MD5},
+    {run_sha1, IDC_EDIT_SHA1, &g_sha1_done, 41, IDS_CALCULATING_SHA1, IDS_CALCULATING_SHA1, IDS_DONE_SHA1, IDS_ERR_SHA1,
+     IDS_FAILED_SHA1, IDS_NO_SHA1, IDS_COPIED_SHA1},
 };
 enum { ROW_CRC32, ROW_MD5, ROW_SHA1, ROW_COUNT };
 static_assert(sizeof(g_value_rows) / sizeof(g_value_rows[0]) == ROW_COUNT);
+static constexpr bool copies_fit()
+{
+    for (const VALUE_ROW &row : g_value_rows)
+        if (row.copy_limit > kResultText)
+            return false;
+    return true;
+}
+static_assert(copies_fit(), "a copy reads no more than the result buffer holds");
 
-static void clear_value(HWND hwnd, const VALUE_ROW &row) {
+static void clear_value(HWND hwnd, const VALUE_ROW &row)
+{
     *row.done = 0;
     SetDlgItemTextA(hwnd, row.box, "");
     UpdateWindow(hwnd); // the emptied box shows before a long computation blocks the window
 }
 
-static void calc_value(HWND hwnd, const VALUE_ROW &row) {
+static void calc_value(HWND hwnd, const VALUE_ROW &row)
+{
     if (g_file_set != 1) {
         show_message(hwnd, IDS_BAD_FILE);
         return;
@@ -122,7 +135,8 @@ static void calc_value(HWND hwnd, const VALUE_ROW &row) {
     CloseHandle(file_h);
 }
 
-static void copy_value(HWND hwnd, const VALUE_ROW &row) {
+static void copy_value(HWND hwnd, const VALUE_ROW &row)
+{
     if (*row.done != 1) {
         show_message(hwnd, row.not_computed);
         return;
@@ -144,7 +158,8 @@ void clear_crc32(HWND hwnd) { clear_value(hwnd, g_value_rows[ROW_CRC32]); }
 void clear_md5(HWND hwnd) { clear_value(hwnd, g_value_rows[ROW_MD5]); }
 void clear_sha1(HWND hwnd) { clear_value(hwnd, g_value_rows[ROW_SHA1]); }
 
-void calc_all(HWND hwnd) {
+void calc_all(HWND hwnd)
+{
     if (g_file_set != 1) {
         show_message(hwnd, IDS_BAD_FILE); // once, not once per value
         return;
@@ -157,7 +172,8 @@ void calc_all(HWND hwnd) {
 }
 
 // A new file name: the old results belong to another file.
-static void take_file_name(HWND hwnd, const char *name) {
+static void take_file_name(HWND hwnd, const char *name)
+{
     SetDlgItemTextA(hwnd, IDC_EDIT_FILE, name);
     g_file_set = 1;
     clear_crc32(hwnd);
@@ -166,7 +182,8 @@ static void take_file_name(HWND hwnd, const char *name) {
     show_status(hwnd, IDS_BLANK);
 }
 
-void choose_file(HWND hwnd) {
+void choose_file(HWND hwnd)
+{
     g_ofn.lStructSize = sizeof(g_ofn);
     g_ofn.hwndOwner = hwnd;
     g_ofn.lpstrFilter = g_file_filter;
@@ -182,7 +199,8 @@ void choose_file(HWND hwnd) {
     take_file_name(hwnd, g_ofn_file);
 }
 
-void on_drop_files(HWND hwnd, HDROP drop) {
+void on_drop_files(HWND hwnd, HDROP drop)
+{
     char name[kMaxFileName] = "";
     DragQueryFileA(drop, 0, name, kMaxFileName); // only the first of several files is taken
     DragFinish(drop);
@@ -194,7 +212,8 @@ void show_about(HWND hwnd) { show_message(hwnd, IDS_ABOUT); }
 
 static void exit_app(HWND hwnd) { SendMessageA(hwnd, WM_CLOSE, 0, 0); }
 
-int copy_text_to_clipboard(const char *text) {
+int copy_text_to_clipboard(const char *text)
+{
     char work[kClipboardCopy];
     lstrcpynA(work, text, kClipboardCopy);
     size_t n = strlen(work);
@@ -243,7 +262,8 @@ static const COMMAND_ROW g_commands[] = {
     {0, IDM_ABOUT, show_about},
 };
 
-void on_command(HWND hwnd, WPARAM wparam, LPARAM) {
+void on_command(HWND hwnd, WPARAM wparam, LPARAM)
+{
     // The notification code in the high word does not matter; a click and a menu pick run alike.
     int id = LOWORD(wparam);
     if (id == 0)

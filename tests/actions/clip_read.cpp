@@ -4,7 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
-int main() {
+int main()
+{
     if (!OpenClipboard(NULL)) {
         printf("<not opened>");
         return 1;

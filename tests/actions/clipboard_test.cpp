@@ -18,7 +18,8 @@ const Copy kCopies[] = {
 };
 
 // Runs clip_read.exe, which prints the clipboard's CF_TEXT between brackets.
-std::string clipboard_seen_by_another_process() {
+std::string clipboard_seen_by_another_process()
+{
     SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
     HANDLE read_end, write_end;
     if (!CreatePipe(&read_end, &write_end, &sa, 0))
@@ -49,7 +50,8 @@ std::string clipboard_seen_by_another_process() {
 
 class CopyValue : public ShellWindow, public ::testing::WithParamInterface<Copy> {};
 
-TEST_P(CopyValue, BeforeComputingSaysNotComputedAndLeavesClipboard) {
+TEST_P(CopyValue, BeforeComputingSaysNotComputedAndLeavesClipboard)
+{
     set_clipboard_text("before");
     give_file(data_path("check.txt"));
     command(GetParam().button);
@@ -58,7 +60,8 @@ TEST_P(CopyValue, BeforeComputingSaysNotComputedAndLeavesClipboard) {
     EXPECT_EQ(clipboard_text(), "before");
 }
 
-TEST_P(CopyValue, AfterFailedComputationSaysNotComputed) {
+TEST_P(CopyValue, AfterFailedComputationSaysNotComputed)
+{
     give_file(data_path("no such file.bin"));
     command(GetParam().calc);
     take_events();
@@ -66,7 +69,8 @@ TEST_P(CopyValue, AfterFailedComputationSaysNotComputed) {
     EXPECT_EQ(take_events(), Events{box(GetParam().not_computed)});
 }
 
-TEST_P(CopyValue, AfterComputingPutsExactlyTheDigitsOnTheClipboard) {
+TEST_P(CopyValue, AfterComputingPutsExactlyTheDigitsOnTheClipboard)
+{
     give_file(data_path("rand1000.bin"));
     command(IDC_CALC_ALL);
     take_events();
@@ -78,7 +82,8 @@ TEST_P(CopyValue, AfterComputingPutsExactlyTheDigitsOnTheClipboard) {
     EXPECT_EQ(clipboard_seen_by_another_process(), "[" + shown + "]");
 }
 
-TEST_P(CopyValue, WhileAnotherWindowHoldsTheClipboardNothingIsSaid) {
+TEST_P(CopyValue, WhileAnotherWindowHoldsTheClipboardNothingIsSaid)
+{
     give_file(data_path("check.txt"));
     command(IDC_CALC_ALL);
     set_clipboard_text("before");
@@ -95,7 +100,8 @@ TEST_P(CopyValue, WhileAnotherWindowHoldsTheClipboardNothingIsSaid) {
 INSTANTIATE_TEST_SUITE_P(Values, CopyValue, ::testing::ValuesIn(kCopies),
                          [](const ::testing::TestParamInfo<Copy> &info) { return info.param.name; });
 
-TEST(ClipboardExport, HeldClipboardAnswersThreeAndFreeClipboardOne) {
+TEST(ClipboardExport, HeldClipboardAnswersThreeAndFreeClipboardOne)
+{
     {
         ClipboardHolder holder;
         EXPECT_EQ(copy_text_to_clipboard("0123"), CLIP_NOT_OPENED);
@@ -104,7 +110,8 @@ TEST(ClipboardExport, HeldClipboardAnswersThreeAndFreeClipboardOne) {
     EXPECT_EQ(clipboard_text(), "0123");
 }
 
-TEST(ClipboardExport, OverlongTextIsCutToTheWorkingCopy) {
+TEST(ClipboardExport, OverlongTextIsCutToTheWorkingCopy)
+{
     std::string text(6000, '7');
     EXPECT_EQ(copy_text_to_clipboard(text.c_str()), CLIP_OK);
     EXPECT_EQ(clipboard_text(), std::string(4999, '7'));

@@ -46,7 +46,8 @@ const TextName kTexts[] = {
     {IDS_NO_SHA1, "NO_SHA1"},
 };
 
-const char *id_name(UINT id) {
+const char *id_name(UINT id)
+{
     for (const TextName &t : kTexts)
         if (t.id == id)
             return t.name;
@@ -54,7 +55,8 @@ const char *id_name(UINT id) {
 }
 
 // Names a text by the string-table entry it was loaded from; anything else shows as it is.
-std::string text_name(const char *text) {
+std::string text_name(const char *text)
+{
     for (const TextName &t : kTexts) {
         char loaded[1000] = "";
         LoadStringA(GetModuleHandleA(NULL), t.id, loaded, sizeof loaded);
@@ -73,7 +75,8 @@ WNDPROC g_main_proc, g_bar_proc;
 
 constexpr int kFileNameBox = 0x47c; // the open dialog's file-name combo box (cmb13)
 
-void answer_dialog(HWND dlg) {
+void answer_dialog(HWND dlg)
+{
     char text[1000] = "";
     if (GetDlgItem(dlg, kFileNameBox) != NULL) {
         g_plan.seen++;
@@ -98,7 +101,8 @@ void answer_dialog(HWND dlg) {
 }
 
 // Every modal box of the test thread is answered the moment it becomes active.
-LRESULT CALLBACK cbt_hook(int code, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK cbt_hook(int code, WPARAM wparam, LPARAM lparam)
+{
     if (code == HCBT_ACTIVATE) {
         HWND dlg = (HWND)wparam;
         char cls[32] = "";
@@ -112,7 +116,8 @@ LRESULT CALLBACK cbt_hook(int code, WPARAM wparam, LPARAM lparam) {
 }
 
 // The paint handling shows the current text again; only texts set outside a paint are the actions'.
-LRESULT CALLBACK main_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK main_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
+{
     if (msg != WM_PAINT)
         return CallWindowProcA(g_main_proc, hwnd, msg, wparam, lparam);
     g_paint_depth++;
@@ -121,7 +126,8 @@ LRESULT CALLBACK main_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     return r;
 }
 
-LRESULT CALLBACK bar_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK bar_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
+{
     if (msg == SB_SETTEXTA && g_paint_depth == 0)
         g_events.push_back("status:" + text_name((const char *)lparam));
     return CallWindowProcA(g_bar_proc, hwnd, msg, wparam, lparam);
@@ -132,7 +138,8 @@ LRESULT CALLBACK bar_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 std::string status(UINT id) { return std::string("status:") + id_name(id); }
 std::string box(UINT id) { return std::string("box:") + id_name(id); }
 
-std::string dos_path(const std::string &unix_path) {
+std::string dos_path(const std::string &unix_path)
+{
     std::string p = "Z:" + unix_path;
     for (char &c : p)
         if (c == '/')
@@ -140,20 +147,23 @@ std::string dos_path(const std::string &unix_path) {
     return p;
 }
 
-std::string in_quotes(const std::string &text) {
+std::string in_quotes(const std::string &text)
+{
     std::string q(1, '"');
     q += text;
     q += '"';
     return q;
 }
 
-std::string data_path(const std::string &name) {
+std::string data_path(const std::string &name)
+{
     char full[MAX_PATH] = "";
     GetFullPathNameA(name.c_str(), MAX_PATH, full, NULL);
     return full;
 }
 
-const std::vector<Expected> &expected_digests() {
+const std::vector<Expected> &expected_digests()
+{
     static std::vector<Expected> all;
     if (all.empty()) {
         std::ifstream in("expected.txt");
@@ -164,7 +174,8 @@ const std::vector<Expected> &expected_digests() {
     return all;
 }
 
-const Expected &expected(const std::string &name) {
+const Expected &expected(const std::string &name)
+{
     for (const Expected &e : expected_digests())
         if (e.name == name)
             return e;
@@ -173,7 +184,8 @@ const Expected &expected(const std::string &name) {
     return none;
 }
 
-void ShellWindow::SetUp() {
+void ShellWindow::SetUp()
+{
     g_instance = GetModuleHandleA(NULL);
     g_file_name[0] = '\0';
     hwnd = create_main_window();
@@ -181,15 +193,15 @@ void ShellWindow::SetUp() {
     ShowWindow(hwnd, SW_SHOW);
     UpdateWindow(hwnd);
     g_main_proc = (WNDPROC)SetWindowLongPtrA(hwnd, GWLP_WNDPROC, (LONG_PTR)main_proc);
-    g_bar_proc = (WNDPROC)SetWindowLongPtrA(GetDlgItem(hwnd, IDC_STATUSBAR), GWLP_WNDPROC,
-                                            (LONG_PTR)bar_proc);
+    g_bar_proc = (WNDPROC)SetWindowLongPtrA(GetDlgItem(hwnd, IDC_STATUSBAR), GWLP_WNDPROC, (LONG_PTR)bar_proc);
     g_hook = SetWindowsHookExA(WH_CBT, cbt_hook, NULL, GetCurrentThreadId());
     ASSERT_NE(g_hook, (HHOOK)NULL);
     g_events.clear();
     g_plan = DialogPlan();
 }
 
-void ShellWindow::TearDown() {
+void ShellWindow::TearDown()
+{
     if (g_hook != NULL)
         UnhookWindowsHookEx(g_hook);
     g_hook = NULL;
@@ -203,11 +215,13 @@ void ShellWindow::TearDown() {
     UnregisterClassA("Default Class Name", g_instance);
 }
 
-void ShellWindow::command(int id, int notification) {
+void ShellWindow::command(int id, int notification)
+{
     SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, notification), (LPARAM)GetDlgItem(hwnd, id));
 }
 
-void ShellWindow::drop(const std::vector<std::string> &names) {
+void ShellWindow::drop(const std::vector<std::string> &names)
+{
     // As the platform builds it: DROPFILES, then the names, each terminated, and one more NUL.
     size_t size = sizeof(DROPFILES) + 1;
     for (const std::string &n : names)
@@ -227,20 +241,23 @@ void ShellWindow::drop(const std::vector<std::string> &names) {
     EXPECT_EQ(GlobalFlags(block), (UINT)GMEM_INVALID_HANDLE) << "the drop was not finished (DragFinish)";
 }
 
-void ShellWindow::give_file(const std::string &name) {
+void ShellWindow::give_file(const std::string &name)
+{
     drop({name});
     g_events.clear();
 }
 
 void ShellWindow::type_file(const std::string &name) { SetDlgItemTextA(hwnd, IDC_EDIT_FILE, name.c_str()); }
 
-std::string ShellWindow::text(int control) {
+std::string ShellWindow::text(int control)
+{
     char buf[1000] = "";
     GetDlgItemTextA(hwnd, control, buf, sizeof buf);
     return buf;
 }
 
-Events ShellWindow::take_events() {
+Events ShellWindow::take_events()
+{
     Events e;
     e.swap(g_events);
     return e;
@@ -248,14 +265,16 @@ Events ShellWindow::take_events() {
 
 DialogPlan &ShellWindow::dialog() { return g_plan; }
 
-ClipboardHolder::ClipboardHolder() {
+ClipboardHolder::ClipboardHolder()
+{
     ready_ = CreateEventA(NULL, TRUE, FALSE, NULL);
     release_ = CreateEventA(NULL, TRUE, FALSE, NULL);
     thread_ = CreateThread(NULL, 0, hold, this, 0, NULL);
     WaitForSingleObject(ready_, 10000);
 }
 
-DWORD WINAPI ClipboardHolder::hold(void *arg) {
+DWORD WINAPI ClipboardHolder::hold(void *arg)
+{
     ClipboardHolder *self = (ClipboardHolder *)arg;
     HWND owner = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
     OpenClipboard(owner);
@@ -266,7 +285,8 @@ DWORD WINAPI ClipboardHolder::hold(void *arg) {
     return 0;
 }
 
-ClipboardHolder::~ClipboardHolder() {
+ClipboardHolder::~ClipboardHolder()
+{
     SetEvent(release_);
     WaitForSingleObject(thread_, 10000);
     CloseHandle(thread_);
@@ -274,7 +294,8 @@ ClipboardHolder::~ClipboardHolder() {
     CloseHandle(ready_);
 }
 
-std::string clipboard_text() {
+std::string clipboard_text()
+{
     std::string text = "<none>";
     if (!OpenClipboard(NULL))
         return "<not opened>";
@@ -289,7 +310,8 @@ std::string clipboard_text() {
     return text;
 }
 
-void set_clipboard_text(const char *text) {
+void set_clipboard_text(const char *text)
+{
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, strlen(text) + 1);
     memcpy(GlobalLock(block), text, strlen(text) + 1);
     GlobalUnlock(block);
@@ -302,7 +324,8 @@ void set_clipboard_text(const char *text) {
     CloseClipboard();
 }
 
-int process_handles() {
+int process_handles()
+{
     // GetProcessHandleCount answers 0 under Wine; the system handle list is counted instead.
     struct Entry {
         ULONG pid;
@@ -333,7 +356,8 @@ int process_handles() {
     return mine;
 }
 
-int gdi_objects() {
+int gdi_objects()
+{
     // GetGuiResources answers 0 under Wine; Wine's shared GDI handle table, reached from the process
     // block, shows every object in use (its entries are 24 bytes, unlike Windows' 16).
     struct Entry {
@@ -360,7 +384,8 @@ int gdi_objects() {
 // to be withdrawn by one. Windows that Wine's X driver leaves unmanaged go at once; the driver reads
 // that setting (per program, in the prefix) when the process starts, so the first run that sets it
 // starts the program again. Answers -1 when this process may go on, else the restarted one's code.
-static int leave_windows_unmanaged() {
+static int leave_windows_unmanaged()
+{
     char exe[MAX_PATH] = "";
     GetModuleFileNameA(NULL, exe, sizeof exe);
     const char *slash = strrchr(exe, '\\');
@@ -390,7 +415,8 @@ static int leave_windows_unmanaged() {
     return (int)code;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     int restarted = leave_windows_unmanaged();
     if (restarted >= 0)
         return restarted;

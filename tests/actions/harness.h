@@ -30,8 +30,8 @@ struct DialogPlan {
 std::string data_path(const std::string &name);
 std::string dos_path(const std::string &unix_path);
 std::string in_quotes(const std::string &text); // in double quotes
-extern std::string g_tavro_exe;     // tavro.exe, as a DOS path
-extern std::string g_clip_read_exe; // clip_read.exe, as a DOS path
+extern std::string g_tavro_exe;                 // tavro.exe, as a DOS path
+extern std::string g_clip_read_exe;             // clip_read.exe, as a DOS path
 
 struct Expected {
     std::string name, crc32, md5, sha1;

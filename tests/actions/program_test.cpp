@@ -7,7 +7,8 @@ namespace {
 
 class Commands : public ShellWindow {};
 
-TEST_F(Commands, HelpAndVersionShowTheirTextsAndChangeNothing) {
+TEST_F(Commands, HelpAndVersionShowTheirTextsAndChangeNothing)
+{
     give_file(data_path("check.txt"));
     command(IDC_CALC_CRC32);
     take_events();
@@ -18,7 +19,8 @@ TEST_F(Commands, HelpAndVersionShowTheirTextsAndChangeNothing) {
     EXPECT_EQ(text(IDC_EDIT_CRC32), "CBF43926");
 }
 
-TEST_F(Commands, CommandsOutsideTheTableDoNothing) {
+TEST_F(Commands, CommandsOutsideTheTableDoNothing)
+{
     give_file(data_path("check.txt"));
     command(IDC_CALC_ALL);
     take_events();
@@ -37,7 +39,8 @@ TEST_F(Commands, CommandsOutsideTheTableDoNothing) {
     EXPECT_EQ(g_crc32_done + g_md5_done + g_sha1_done, 3);
 }
 
-TEST_F(Commands, NotificationCodeInHighWordIsIgnored) {
+TEST_F(Commands, NotificationCodeInHighWordIsIgnored)
+{
     give_file(data_path("check.txt"));
     command(IDC_CALC_CRC32, BN_DOUBLECLICKED);
     EXPECT_EQ(text(IDC_EDIT_CRC32), "CBF43926");
@@ -46,7 +49,8 @@ TEST_F(Commands, NotificationCodeInHighWordIsIgnored) {
 // One round of everything a user does; the first round loads the system's own lazily made objects.
 class Repetition : public ShellWindow {
   protected:
-    void round() {
+    void round()
+    {
         give_file(data_path("rand32769.bin"));
         command(IDC_CALC_ALL);
         command(IDC_COPY_CRC32);
@@ -63,7 +67,8 @@ class Repetition : public ShellWindow {
     }
 };
 
-TEST_F(Repetition, RepeatedActionsKeepNoMoreHandlesOrGdiObjects) {
+TEST_F(Repetition, RepeatedActionsKeepNoMoreHandlesOrGdiObjects)
+{
     round();
     round();
     int handles = process_handles(), gdi = gdi_objects();
@@ -77,7 +82,8 @@ TEST_F(Repetition, RepeatedActionsKeepNoMoreHandlesOrGdiObjects) {
 // tavro.exe as its own process, driven by posted messages so that a crash would show.
 class Program : public ::testing::Test {
   protected:
-    void start(const std::string &args) {
+    void start(const std::string &args)
+    {
         STARTUPINFOA si = {};
         si.cb = sizeof si;
         std::string cmd = in_quotes(g_tavro_exe) + " " + args;
@@ -103,18 +109,21 @@ class Program : public ::testing::Test {
         return FALSE;
     }
     // The exit code, or STILL_ACTIVE when the process has not ended within the wait.
-    DWORD exit_code(DWORD wait_ms) {
+    DWORD exit_code(DWORD wait_ms)
+    {
         WaitForSingleObject(pi_.hProcess, wait_ms);
         DWORD code = 0;
         GetExitCodeProcess(pi_.hProcess, &code);
         return code;
     }
-    std::string box_text(int id) {
+    std::string box_text(int id)
+    {
         char buf[64] = "";
         SendMessageA(GetDlgItem(window_, id), WM_GETTEXT, sizeof buf, (LPARAM)buf);
         return buf;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (pi_.hProcess != NULL) {
             if (exit_code(0) == STILL_ACTIVE)
                 TerminateProcess(pi_.hProcess, 1);
@@ -126,13 +135,15 @@ class Program : public ::testing::Test {
     HWND window_ = NULL;
 };
 
-TEST_F(Program, ExitFromTheMenuEndsWithCodeZero) {
+TEST_F(Program, ExitFromTheMenuEndsWithCodeZero)
+{
     start("");
     PostMessageA(window_, WM_COMMAND, IDM_EXIT, 0);
     EXPECT_EQ(exit_code(10000), 0u);
 }
 
-TEST_F(Program, UnknownCommandsLeaveItRunning) {
+TEST_F(Program, UnknownCommandsLeaveItRunning)
+{
     start("");
     for (int id : {IDC_LABEL_MD5, IDC_END, 12345, 0})
         PostMessageA(window_, WM_COMMAND, id, 0);
@@ -141,7 +152,8 @@ TEST_F(Program, UnknownCommandsLeaveItRunning) {
     EXPECT_EQ(exit_code(10000), 0u);
 }
 
-TEST_F(Program, FileFromTheCommandLineIsComputedByTheMenu) {
+TEST_F(Program, FileFromTheCommandLineIsComputedByTheMenu)
+{
     start(in_quotes(data_path("check.txt")));
     SendMessageA(window_, WM_COMMAND, IDM_CALC_ALL, 0);
     EXPECT_EQ(box_text(IDC_EDIT_CRC32), "CBF43926");
