@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "dump.h"
+#include "frame.h"
 
 namespace {
 
@@ -55,8 +56,8 @@ uint32_t crc32_fold(uint32_t c, const uint8_t *p, uint32_t n)
     while (n >= 8) {
         uint32_t lo = load_le32(p) ^ c;
         uint32_t hi = load_le32(p + 4);
-        c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
-            t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
+        c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][hi & 0xFF] ^
+            t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
         p += 8;
         n -= 8;
     }
@@ -67,16 +68,7 @@ uint32_t crc32_fold(uint32_t c, const uint8_t *p, uint32_t n)
 
 } // namespace
 
-CRC32_INFO *crc32_create(void)
-{
-    HANDLE heap_h = GetProcessHeap();
-    CRC32_INFO *info = static_cast<CRC32_INFO *>(HeapAlloc(heap_h, 0, sizeof(CRC32_INFO)));
-    if (info == nullptr)
-        return nullptr;
-    crc32_init(info);
-    info->myheap_h = heap_h; // after init, which clears it
-    return info;
-}
+CRC32_INFO *crc32_create(void) { return frame_create(crc32_init); }
 
 int crc32_init(CRC32_INFO *info)
 {
@@ -86,28 +78,14 @@ int crc32_init(CRC32_INFO *info)
     return RC_OK;
 }
 
-int crc32_set_input(CRC32_INFO *info, HANDLE file_h)
-{
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt == STT_BUSY)
-        return RC_BUSY;
-    info->stt = STT_BUSY;
-    info->input_h = file_h;
-    info->stt = STT_READY;
-    return RC_OK;
-}
+int crc32_set_input(CRC32_INFO *info, HANDLE file_h) { return frame_set_input(info, file_h); }
 
 int crc32_calc(CRC32_INFO *info)
 {
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt == STT_BUSY)
-        return RC_BUSY;
-    if (info->input_h == nullptr)
-        return RC_NO_INPUT;
+    int rc = frame_begin_calc(info);
+    if (rc != RC_OK)
+        return rc;
 
-    info->stt = STT_BUSY;
     uint8_t buffer[kReadSize];
     uint32_t c = 0xFFFFFFFFu;
     DWORD got = 0;
@@ -126,20 +104,13 @@ int crc32_calc(CRC32_INFO *info)
 
 int crc32_get(const CRC32_INFO *info, uint32_t *out)
 {
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt != STT_DONE)
-        return RC_NOT_DONE;
-    *out = info->crc;
-    return RC_OK;
+    int rc = frame_check_get(info);
+    if (rc == RC_OK)
+        *out = info->crc;
+    return rc;
 }
 
-void crc32_free(CRC32_INFO *info)
-{
-    if (info == nullptr || info->myheap_h == nullptr)
-        return;
-    HeapFree(info->myheap_h, 0, info);
-}
+void crc32_free(CRC32_INFO *info) { frame_free(info); }
 
 void crc32_dump(const CRC32_INFO *info)
 {

@@ -20,10 +20,7 @@ struct RecordHeader {
 } // namespace
 
 // "%p" differs between C runtimes (case, width, prefix); the dump always shows 8 upper-case digits.
-void dump_pointer(const void *p)
-{
-    printf("%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)));
-}
+void dump_pointer(const void *p) { printf("%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(p))); }
 
 bool dump_open(const char *type_name, const void *record)
 {

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "dump.h"
+#include "frame.h"
 
 namespace {
 
@@ -13,10 +14,6 @@ constexpr uint8_t md5_padding[64] = {0x80};
 // Files of 2^31 bytes or more are fed to md5_update in pieces that fit its signed length;
 // a multiple of 64 keeps every read of the pieces whole blocks.
 constexpr int32_t kLargePiece = 0x40000000;
-
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 inline uint32_t load_le32(const uint8_t *p)
 {
@@ -42,15 +39,6 @@ bool take(HANDLE file_h, const uint8_t *&mem, uint8_t *dst, uint32_t n)
     return true;
 }
 
-void write_hex(const uint8_t *bytes, int count, char *out)
-{
-    for (int i = 0; i < count; i++) {
-        out[2 * i] = kHexDigits[bytes[i] >> 4];
-        out[2 * i + 1] = kHexDigits[bytes[i] & 15];
-    }
-    out[2 * count] = '\0';
-}
-
 void digest_bytes(const MD5_INFO *info, uint8_t out[16])
 {
     memcpy(out, info->abcd, 16); // A, B, C, D each little-endian: the RFC's byte order
@@ -65,7 +53,7 @@ void digest_bytes(const MD5_INFO *info, uint8_t out[16])
  */
 #define MD5_STEP(f, a, b, c, d, x, k, s) \
     a += f(b, c, d) + (x) + (k);         \
-    a = rotl(a, s) + b;
+    a = rotl32(a, s) + b;
 #define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
 #define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
 #define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
@@ -207,16 +195,7 @@ void md5_final(MD5_INFO *info)
     md5_update(info, INVALID_HANDLE_VALUE, length_field, 8);
 }
 
-MD5_INFO *md5_create(void)
-{
-    HANDLE heap_h = GetProcessHeap();
-    MD5_INFO *info = static_cast<MD5_INFO *>(HeapAlloc(heap_h, 0, sizeof(MD5_INFO)));
-    if (info == nullptr)
-        return nullptr;
-    md5_init(info);
-    info->myheap_h = heap_h; // after init, which clears it
-    return info;
-}
+MD5_INFO *md5_create(void) { return frame_create(md5_init); }
 
 int md5_init(MD5_INFO *info)
 {
@@ -230,36 +209,25 @@ int md5_init(MD5_INFO *info)
     return RC_OK;
 }
 
-int md5_set_input(MD5_INFO *info, HANDLE file_h)
+// The attach step: a size that cannot be read is marked -1, not 0, so that md5_calc refuses it
+// instead of digesting an empty message.
+static void md5_attach(MD5_INFO *info)
 {
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt == STT_BUSY)
-        return RC_BUSY;
-    info->stt = STT_BUSY;
-    info->input_h = file_h;
-    // A size that cannot be read is marked -1, not 0, so that md5_calc refuses it instead of
-    // digesting an empty message.
     BY_HANDLE_FILE_INFORMATION file_info = {};
-    if (GetFileInformationByHandle(file_h, &file_info))
+    if (GetFileInformationByHandle(info->input_h, &file_info))
         info->input_size = static_cast<int32_t>(file_info.nFileSizeLow);
     else
         info->input_size = -1;
-    info->stt = STT_READY;
-    return RC_OK;
 }
+
+int md5_set_input(MD5_INFO *info, HANDLE file_h) { return frame_set_input(info, file_h, md5_attach); }
 
 int md5_calc(MD5_INFO *info)
 {
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt == STT_BUSY)
-        return RC_BUSY;
     // INVALID_HANDLE_VALUE would make md5_update read memory through the handle value.
-    if (info->input_h == nullptr || info->input_h == INVALID_HANDLE_VALUE)
-        return RC_NO_INPUT;
-
-    info->stt = STT_BUSY;
+    int rc = frame_begin_calc(info, INVALID_HANDLE_VALUE);
+    if (rc != RC_OK)
+        return rc;
 
     // The size is read again here: a digest of a file whose size is unknown would be a guess,
     // and input_size holds only the low 32 bits of a file of 2 GiB or more.
@@ -290,32 +258,24 @@ int md5_calc(MD5_INFO *info)
 
 int md5_get_digest(const MD5_INFO *info, uint8_t out[16])
 {
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt != STT_DONE)
-        return RC_NOT_DONE;
-    digest_bytes(info, out);
-    return RC_OK;
+    int rc = frame_check_get(info);
+    if (rc == RC_OK)
+        digest_bytes(info, out);
+    return rc;
 }
 
 int md5_get_string(const MD5_INFO *info, char out[33])
 {
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt != STT_DONE)
-        return RC_NOT_DONE;
-    uint8_t digest[16];
-    digest_bytes(info, digest);
-    write_hex(digest, 16, out);
-    return RC_OK;
+    int rc = frame_check_get(info);
+    if (rc == RC_OK) {
+        uint8_t digest[16];
+        digest_bytes(info, digest);
+        frame_hex(digest, 16, out);
+    }
+    return rc;
 }
 
-void md5_free(MD5_INFO *info)
-{
-    if (info == nullptr || info->myheap_h == nullptr)
-        return;
-    HeapFree(info->myheap_h, 0, info);
-}
+void md5_free(MD5_INFO *info) { frame_free(info); }
 
 void md5_dump(const MD5_INFO *info)
 {

@@ -8,13 +8,13 @@
 #include "digest.h"
 
 struct MD5_INFO {
-    HANDLE myheap_h;     // heap of md5_create, else null
-    int32_t stt;         // STT_*
-    HANDLE input_h;      // attached file; owned by the caller
-    int32_t input_size;  // low 32 bits of the file size at md5_set_input
-    uint8_t buf[64];     // pending bytes of the current block
-    uint32_t count[2];   // message length in bits mod 2^64, low word first
-    uint32_t abcd[4];    // chaining state; the digest after a run
+    HANDLE myheap_h;    // heap of md5_create, else null
+    int32_t stt;        // STT_*
+    HANDLE input_h;     // attached file; owned by the caller
+    int32_t input_size; // low 32 bits of the file size at md5_set_input
+    uint8_t buf[64];    // pending bytes of the current block
+    uint32_t count[2];  // message length in bits mod 2^64, low word first
+    uint32_t abcd[4];   // chaining state; the digest after a run
 };
 static_assert(sizeof(MD5_INFO) == 104);
 static_assert(offsetof(MD5_INFO, input_size) == 12);

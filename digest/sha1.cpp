@@ -5,29 +5,17 @@
 #include <string.h>
 
 #include "dump.h"
+#include "frame.h"
 
 namespace {
 
 constexpr DWORD kReadSize = 32768;
 constexpr uint32_t kInitialHash[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-
 inline uint32_t load_be32(const uint8_t *p)
 {
     uint32_t v;
     memcpy(&v, p, 4);
     return __builtin_bswap32(v);
-}
-
-void write_hex(const uint8_t *bytes, int count, char *out)
-{
-    for (int i = 0; i < count; i++) {
-        out[2 * i] = kHexDigits[bytes[i] >> 4];
-        out[2 * i + 1] = kHexDigits[bytes[i] & 15];
-    }
-    out[2 * count] = '\0';
 }
 
 } // namespace
@@ -39,18 +27,18 @@ void write_hex(const uint8_t *bytes, int count, char *out)
  * parity, majority, parity) and constant; each step rotates the five working words by one place,
  * which the unrolled code does by renaming instead of moving values.
  */
-#define SHA1_W(t) (w[(t) & 15] = rotl(w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t) & 15], 1))
+#define SHA1_W(t) (w[(t)&15] = rotl32(w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t)&15], 1))
 #define SHA1_CH(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
 #define SHA1_PARITY(b, c, d) ((b) ^ (c) ^ (d))
 #define SHA1_MAJ(b, c, d) (((b) & (c)) | ((d) & ((b) | (c))))
-#define SHA1_STEP(a, b, c, d, e, f, k, x) \
-    e += rotl(a, 5) + f(b, c, d) + (k) + (x); \
-    b = rotl(b, 30);
-#define SHA1_FIVE(t, f, k, x)                 \
-    SHA1_STEP(a, b, c, d, e, f, k, x(t))      \
-    SHA1_STEP(e, a, b, c, d, f, k, x(t + 1))  \
-    SHA1_STEP(d, e, a, b, c, f, k, x(t + 2))  \
-    SHA1_STEP(c, d, e, a, b, f, k, x(t + 3))  \
+#define SHA1_STEP(a, b, c, d, e, f, k, x)       \
+    e += rotl32(a, 5) + f(b, c, d) + (k) + (x); \
+    b = rotl32(b, 30);
+#define SHA1_FIVE(t, f, k, x)                \
+    SHA1_STEP(a, b, c, d, e, f, k, x(t))     \
+    SHA1_STEP(e, a, b, c, d, f, k, x(t + 1)) \
+    SHA1_STEP(d, e, a, b, c, f, k, x(t + 2)) \
+    SHA1_STEP(c, d, e, a, b, f, k, x(t + 3)) \
     SHA1_STEP(b, c, d, e, a, f, k, x(t + 4))
 #define SHA1_LOAD(t) w[t]
 
@@ -221,16 +209,7 @@ int sha1_result(SHA1_INFO *info)
     return SHA_OK;
 }
 
-SHA1_INFO *sha1_create(void)
-{
-    HANDLE heap_h = GetProcessHeap();
-    SHA1_INFO *info = static_cast<SHA1_INFO *>(HeapAlloc(heap_h, 0, sizeof(SHA1_INFO)));
-    if (info == nullptr)
-        return nullptr;
-    sha1_init(info);
-    info->myheap_h = heap_h; // after init, which clears it
-    return info;
-}
+SHA1_INFO *sha1_create(void) { return frame_create(sha1_init); }
 
 int sha1_init(SHA1_INFO *info)
 {
@@ -241,28 +220,14 @@ int sha1_init(SHA1_INFO *info)
     return RC_OK;
 }
 
-int sha1_set_input(SHA1_INFO *info, HANDLE file_h)
-{
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt == STT_BUSY)
-        return RC_BUSY;
-    info->stt = STT_BUSY;
-    info->input_h = file_h;
-    info->stt = STT_READY;
-    return RC_OK;
-}
+int sha1_set_input(SHA1_INFO *info, HANDLE file_h) { return frame_set_input(info, file_h); }
 
 int sha1_calc(SHA1_INFO *info)
 {
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt == STT_BUSY)
-        return RC_BUSY;
-    if (info->input_h == nullptr)
-        return RC_NO_INPUT;
+    int rc = frame_begin_calc(info);
+    if (rc != RC_OK)
+        return rc;
 
-    info->stt = STT_BUSY;
     uint8_t buffer[kReadSize];
     DWORD got = 0;
     BOOL ok;
@@ -280,30 +245,21 @@ int sha1_calc(SHA1_INFO *info)
 
 int sha1_get_digest(const SHA1_INFO *info, uint8_t out[20])
 {
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt != STT_DONE)
-        return RC_NOT_DONE;
-    memcpy(out, info->msg_digest, 20);
-    return RC_OK;
+    int rc = frame_check_get(info);
+    if (rc == RC_OK)
+        memcpy(out, info->msg_digest, 20);
+    return rc;
 }
 
 int sha1_get_string(const SHA1_INFO *info, char out[41])
 {
-    if (info == nullptr)
-        return RC_NULL_INFO;
-    if (info->stt != STT_DONE)
-        return RC_NOT_DONE;
-    write_hex(info->msg_digest, 20, out);
-    return RC_OK;
+    int rc = frame_check_get(info);
+    if (rc == RC_OK)
+        frame_hex(info->msg_digest, 20, out);
+    return rc;
 }
 
-void sha1_free(SHA1_INFO *info)
-{
-    if (info == nullptr || info->myheap_h == nullptr)
-        return;
-    HeapFree(info->myheap_h, 0, info);
-}
+void sha1_free(SHA1_INFO *info) { frame_free(info); }
 
 void sha1_dump(const SHA1_INFO *info)
 {

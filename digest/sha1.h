@@ -10,9 +10,9 @@
 // Codes of sha1_input and sha1_result, and the values of `corrupted`.
 enum {
     SHA_OK = 0,
-    SHA_NULL = 1,        // null record or source; returned, never stored
-    SHA_TOO_LONG = 2,    // the bit count passed 64 bits
-    SHA_STATE_ERROR = 3  // input after finalisation
+    SHA_NULL = 1,       // null record or source; returned, never stored
+    SHA_TOO_LONG = 2,   // the bit count passed 64 bits
+    SHA_STATE_ERROR = 3 // input after finalisation
 };
 
 struct SHA1_INFO {
