@@ -13,19 +13,9 @@ bench_py="$tavro_root/tools/bench/bench.py"
 work="$tavro_build/bench"
 data="$work/random-256m.bin"
 
-"$tavro_root/tools/setup.sh"
-tavro_build_all
-tavro_wine_prefix
-
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  tavro_stop_display
-}
-trap cleanup EXIT
-tavro_need_display
-wineserver -p 2>/dev/null || true
-# Wine's services start with the first program; start them here, so that they hold no pipe of ours.
-wine cmd.exe /c exit >/dev/null 2>&1 || true
+tavro_prepare
+trap tavro_end_session EXIT
+tavro_begin_session
 
 mkdir -p "$work"
 python3 "$bench_py" make-file "$data"

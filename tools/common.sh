@@ -66,3 +66,25 @@ tavro_stop_display() {
     tavro_xvfb_pid=
   fi
 }
+
+# Installs what is missing, builds, and makes the Wine prefix: what every tool needs first.
+tavro_prepare() {
+  "$tavro_root/tools/setup.sh"
+  tavro_build_all
+  tavro_wine_prefix
+}
+
+# A Wine session for a tool: a display (our own when none is given), a wineserver that stays
+# for the whole session, and Wine's own services, which would otherwise start with the first
+# program and keep its output pipes (ctest's, for one) open after it ends.
+# tavro_end_session stops what this started.
+tavro_begin_session() {
+  tavro_need_display
+  wineserver -p 2>/dev/null || true
+  wine wineboot >/dev/null 2>&1 || true
+}
+
+tavro_end_session() {
+  wineserver -k 2>/dev/null || true
+  tavro_stop_display
+}

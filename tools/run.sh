@@ -5,9 +5,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-"$tavro_root/tools/setup.sh"
-tavro_build_all
-tavro_wine_prefix
+tavro_prepare
 exe="$tavro_build/app/tavro.exe"
 
 # A Linux path that exists is handed over as its Windows path; anything else as it is.
@@ -30,17 +28,14 @@ shot="$out/tavro.png"
 tavro_pid=
 cleanup() {
   if [ -n "$tavro_pid" ]; then kill "$tavro_pid" 2>/dev/null || true; fi
-  wineserver -k 2>/dev/null || true
-  tavro_stop_display
+  tavro_end_session
 }
 trap cleanup EXIT
-# The display comes first: a Wine program started without one (winepath too) would leave the
-# prefix's desktop without a display, and tavro's window could not be made.
-tavro_need_display
+# The session (and its display) comes first: a Wine program started without a display, winepath
+# too, would leave the prefix's desktop without one, and tavro's window could not be made.
+tavro_begin_session
 [ $# -gt 0 ] || set -- "$tavro_root/tools/sample.txt"
 to_windows_args "$@"
-# Wine's services start with the first program; they must not keep this script's output open.
-wine wineboot >/dev/null 2>&1 || true
 
 wine "$exe" "${args[@]}" >"$out/tavro.log" 2>&1 &
 tavro_pid=$!
