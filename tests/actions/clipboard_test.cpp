@@ -71,7 +71,7 @@ TEST_P(CopyValue, AfterFailedComputationSaysNotComputed)
 
 TEST_P(CopyValue, AfterComputingPutsExactlyTheDigitsOnTheClipboard)
 {
-    give_file(data_path("rand1000.bin"));
+    give_file(data_path("rand_1000.bin"));
     command(IDC_CALC_ALL);
     take_events();
     std::string shown = text(GetParam().box);

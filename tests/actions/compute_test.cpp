@@ -149,8 +149,8 @@ TEST_P(ComputeFile, ComputeAllFillsAllThreeThenSaysAllDone)
 
 // Sizes around the engines' edges: MD5/SHA-1 padding at 55, 56 and 64, the 32768-byte reads.
 INSTANTIATE_TEST_SUITE_P(Files, ComputeFile,
-                         ::testing::Values("empty.bin", "check.txt", "lowcrc.txt", "rand55.bin", "rand56.bin",
-                                           "rand64.bin", "rand1000.bin", "rand32768.bin", "rand32769.bin"),
+                         ::testing::Values("empty.bin", "check.txt", "lowcrc.txt", "rand_55.bin", "rand_56.bin",
+                                           "rand_64.bin", "rand_1000.bin", "rand_32768.bin", "rand_32769.bin"),
                          [](const ::testing::TestParamInfo<const char *> &info) {
                              std::string n = info.param;
                              return n.substr(0, n.find('.'));
@@ -209,7 +209,7 @@ const Unopenable kUnopenable[] = {
     {"Missing", [] { return data_path("no such file.bin"); }, NULL},
     {"Directory", [] { return data_path("sub dir"); }, NULL},
     {"QuotedName", [] { return in_quotes(data_path("check.txt")); }, NULL},
-    {"HeldByAnother", [] { return data_path("rand56.bin"); }, "rand56.bin"},
+    {"HeldByAnother", [] { return data_path("rand_56.bin"); }, "rand_56.bin"},
 };
 
 class NotOpened : public ShellWindow, public ::testing::WithParamInterface<Unopenable> {
@@ -308,7 +308,7 @@ TEST_F(Compute, ShortReadInMidFileFailsOnlyMd5AndNotAllDone)
 
 TEST_F(Compute, EveryComputationLetsGoOfTheFile)
 {
-    std::string name = data_path("rand1000.bin");
+    std::string name = data_path("rand_1000.bin");
     give_file(name);
     for (const Value &v : kValues) {
         command(v.button);
@@ -318,7 +318,7 @@ TEST_F(Compute, EveryComputationLetsGoOfTheFile)
 
 TEST_F(Compute, EditedNameIsUsedAndOtherResultsStay)
 {
-    const Expected &first = expected("check.txt"), &second = expected("rand55.bin");
+    const Expected &first = expected("check.txt"), &second = expected("rand_55.bin");
     give_file(data_path(first.name));
     command(IDC_CALC_ALL);
     type_file(data_path(second.name));

@@ -23,18 +23,18 @@ class GiveFile : public ShellWindow {
 
 TEST_F(GiveFile, DroppedFileGoesIntoTheBoxAndCanBeComputed)
 {
-    drop({data_path("rand64.bin")});
-    EXPECT_EQ(text(IDC_EDIT_FILE), data_path("rand64.bin"));
+    drop({data_path("rand_64.bin")});
+    EXPECT_EQ(text(IDC_EDIT_FILE), data_path("rand_64.bin"));
     EXPECT_EQ(g_file_set, 1);
     EXPECT_EQ(take_events(), Events{status(IDS_BLANK)});
     command(IDC_CALC_SHA1);
-    EXPECT_EQ(text(IDC_EDIT_SHA1), expected("rand64.bin").sha1);
+    EXPECT_EQ(text(IDC_EDIT_SHA1), expected("rand_64.bin").sha1);
 }
 
 TEST_F(GiveFile, OfSeveralDroppedFilesOnlyTheFirstIsTaken)
 {
-    drop({data_path("rand55.bin"), data_path("rand56.bin"), data_path("rand64.bin")});
-    EXPECT_EQ(text(IDC_EDIT_FILE), data_path("rand55.bin"));
+    drop({data_path("rand_55.bin"), data_path("rand_56.bin"), data_path("rand_64.bin")});
+    EXPECT_EQ(text(IDC_EDIT_FILE), data_path("rand_55.bin"));
 }
 
 TEST_F(GiveFile, DropWhileResultsShownClearsThemEvenForTheSameFile)
@@ -49,10 +49,10 @@ TEST_F(GiveFile, DropWhileResultsShownClearsThemEvenForTheSameFile)
 TEST_F(GiveFile, ChosenFileFillsTheBoxAndClearsResults)
 {
     show_results();
-    dialog().name = data_path("rand1000.bin");
+    dialog().name = data_path("rand_1000.bin");
     command(IDM_OPEN);
     EXPECT_EQ(dialog().seen, 1);
-    EXPECT_EQ(text(IDC_EDIT_FILE), data_path("rand1000.bin"));
+    EXPECT_EQ(text(IDC_EDIT_FILE), data_path("rand_1000.bin"));
     EXPECT_EQ(g_file_set, 1);
     expect_results_cleared();
     EXPECT_EQ(take_events(), Events{status(IDS_BLANK)});
@@ -90,13 +90,13 @@ TEST_F(GiveFile, CancelFromAFreshStartLeavesNoFileGiven)
 
 TEST_F(GiveFile, NextDialogStartsWithTheLastChosenName)
 {
-    dialog().name = data_path("rand32768.bin");
+    dialog().name = data_path("rand_32768.bin");
     command(IDM_OPEN);
     dialog().cancel = true;
     command(IDM_OPEN);
     EXPECT_EQ(dialog().seen, 2);
-    EXPECT_EQ(dialog().initial_name, "rand32768.bin"); // in its folder, which the dialog opens on
-    EXPECT_STREQ(g_ofn_file, data_path("rand32768.bin").c_str());
+    EXPECT_EQ(dialog().initial_name, "rand_32768.bin"); // in its folder, which the dialog opens on
+    EXPECT_STREQ(g_ofn_file, data_path("rand_32768.bin").c_str());
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 # Arguments: tavro.exe, read_boxes.exe, the test data directory. Needs DISPLAY and the Wine prefix.
 set -euo pipefail
 exe=$1 read_boxes=$2 data=$3
-expected_sha1=$(awk '$1 == "check.txt" { print $4 }' "$data/expected.txt")
+expected_sha1=$(awk '$1 == "check.txt" { print $5 }' "$data/expected.txt")
 
 wine "$exe" "$(winepath -w "$data/check.txt" 2>/dev/null)" >/dev/null 2>&1 &
 pid=$!

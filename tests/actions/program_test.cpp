@@ -51,7 +51,7 @@ class Repetition : public ShellWindow {
   protected:
     void round()
     {
-        give_file(data_path("rand32769.bin"));
+        give_file(data_path("rand_32769.bin"));
         command(IDC_CALC_ALL);
         command(IDC_COPY_CRC32);
         command(IDM_COPY_MD5);
