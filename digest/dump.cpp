@@ -19,7 +19,8 @@ struct RecordHeader {
 
 } // namespace
 
-// "%p" differs between C runtimes (case, width, prefix); the dump always shows 8 upper-case digits.
+// "%p" differs between C runtimes (case, width, prefix); the dump always shows 8 upper-case digits,
+// which on a 64-bit host (the sanitized test build) are the low half of the address.
 void dump_pointer(const void *p) { printf("%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(p))); }
 
 bool dump_open(const char *type_name, const void *record)

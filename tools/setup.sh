@@ -1,41 +1,51 @@
 #!/usr/bin/env bash
 # Installs what building and testing tavro needs on Debian 12; quiet and quick when all is there.
+# Where this machine cannot start 32-bit programs itself, it lets qemu's user-mode emulator run them.
 set -euo pipefail
 
 packages=(
   cmake make python3 locales
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   googletest
-  wine wine32:i386
+  # wine64 brings the native wineserver, which serves the 32-bit prefix even where 32-bit Wine
+  # itself runs emulated (an emulated server cannot trace processes: no cross-process memory).
+  wine wine32:i386 wine64
   xvfb x11-utils xdotool xclip imagemagick
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine
-  gcc-multilib g++-multilib
-  libssl-dev:i386 zlib1g-dev:i386
-  clang libclang-rt-14-dev
+  # The engines' sanitized host build: clang with libFuzzer, zlib and libcrypto as references.
+  clang libclang-rt-14-dev libssl-dev zlib1g-dev
 )
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup: run as root (installs Debian packages)" >&2
   exit 1
 fi
+export DEBIAN_FRONTEND=noninteractive
+apt_updated=
+
+# Installs the named packages that are not installed yet; apt-get options may come first.
+install_missing() {
+  local options=() missing=() p status
+  while [ $# -gt 0 ] && [ "${1#-}" != "$1" ]; do options+=("$1" "$2"); shift 2; done
+  for p in "$@"; do
+    # One line per installed architecture: a package of another one does not count.
+    status=$(dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null || true)
+    grep -qx 'install ok installed' <<<"$status" || missing+=("$p")
+  done
+  [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ] || return 0
+  echo "setup: installing ${missing[*]}" >&2
+  if [ -z "$apt_updated" ] || [ -n "${need_update:-}" ]; then
+    apt-get update -qq >/dev/null
+    apt_updated=1 need_update=
+  fi
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${options[@]}" "${missing[@]}" >/dev/null
+}
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   need_update=1
 fi
-
-missing=()
-for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [ "$status" = "install ok installed" ] || missing+=("$p")
-done
-
-if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
-  echo "setup: installing ${missing[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq >/dev/null
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+install_missing "${packages[@]}"
 
 # Wine takes code page 932 from LC_ALL=ja_JP.UTF-8; with the locale generated, the Unix side
 # (file names, the shell) speaks it too instead of warning.
@@ -43,4 +53,82 @@ if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
   sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
   locale-gen >/dev/null
+fi
+
+# --- 32-bit programs --------------------------------------------------------------------------
+# Some kernels run 64-bit user code only (IA-32 emulation off): every i386 program, the Wine
+# loader among them, fails with "Exec format error". There, binfmt_misc hands i386 programs to
+# qemu-i386. Debian 12's own qemu (7.2) spends about a minute per Wine process emulating mmap;
+# 8.1 and later do not, so qemu comes from backports. A machine that runs them natively is not
+# touched.
+wine_loader=/usr/lib/wine/wine
+runs_32bit() { timeout 120 "$wine_loader" --version >/dev/null 2>&1; }
+
+# The mirror that the machine's own sources use for the release itself, and its keyring if named.
+debian_mirror() {
+  local codename=$1
+  { cat /etc/apt/sources.list.d/*.sources 2>/dev/null; echo; } | awk -v rel="$codename" '
+    function flush() { if (deb && has_rel && uri != "" && !found) { print uri, key; found = 1 }
+                       deb = has_rel = 0; uri = key = "" }
+    /^[ \t]*$/ { flush(); next }
+    /^Types:/ { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
+    /^URIs:/ { uri = $2 }
+    /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == rel) has_rel = 1 }
+    /^Signed-By:/ { key = $2 }
+    END { flush() }'
+  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | awk -v rel="$codename" '
+    $1 == "deb" { i = 2; if ($i ~ /^\[/) { while ($i !~ /\]$/ && i < NF) i++; i++ }
+                  if ($(i + 1) == rel) { print $i; exit } }'
+}
+
+install_qemu() {
+  local version
+  version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
+  if [ -n "$version" ] && dpkg --compare-versions "$version" ge 1:8.1 && [ -x /usr/bin/qemu-i386 ]; then
+    return 0
+  fi
+  local codename list=/etc/apt/sources.list.d/tavro-backports.sources mirror key
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  if [ ! -f "$list" ]; then
+    read -r mirror key < <(debian_mirror "$codename" | head -n 1) || true
+    if [ -z "${mirror:-}" ]; then
+      echo "setup: no Debian mirror for $codename found in the apt sources" >&2
+      exit 1
+    fi
+    { echo "Types: deb"; echo "URIs: $mirror"; echo "Suites: $codename-backports"; echo "Components: main"
+      [ -z "${key:-}" ] || echo "Signed-By: $key"; } >"$list"
+  fi
+  need_update=1
+  install_missing -t "$codename-backports" qemu-user
+  # install_missing leaves an installed but old qemu-user alone; upgrade it from backports.
+  version=$(dpkg-query -W -f='${Version}' qemu-user)
+  if ! dpkg --compare-versions "$version" ge 1:8.1; then
+    apt-get install -y -qq --no-install-recommends -t "$codename-backports" qemu-user >/dev/null
+  fi
+}
+
+# Registers /usr/bin/qemu-i386 for i386 ELF executables and shared objects. Flag F opens the
+# interpreter now, so the entry keeps working whatever is mounted later.
+register_qemu() {
+  local dir=/proc/sys/fs/binfmt_misc entry=/proc/sys/fs/binfmt_misc/qemu-i386
+  [ -e "$dir/register" ] || mount -t binfmt_misc binfmt_misc "$dir"
+  if [ -e "$entry" ]; then
+    if grep -qx enabled "$entry" && grep -qx 'interpreter /usr/bin/qemu-i386' "$entry" &&
+      grep -q '^flags: .*F' "$entry"; then
+      return 0
+    fi
+    echo -1 >"$entry"
+  fi
+  local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  local mask='\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:F" >"$dir/register"
+}
+
+if ! runs_32bit; then
+  install_qemu
+  register_qemu
+  if ! runs_32bit; then
+    echo "setup: 32-bit programs do not start, not even under qemu-i386" >&2
+    exit 1
+  fi
 fi

@@ -30,7 +30,7 @@ std::string capture_stdout(const std::function<void()> &print)
 std::string pointer_text(const void *p)
 {
     char text[16];
-    std::snprintf(text, sizeof text, "%08" PRIXPTR, reinterpret_cast<uintptr_t>(p));
+    std::snprintf(text, sizeof text, "%08" PRIX32, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
     return text;
 }
 

@@ -19,7 +19,7 @@ struct DumpField {
     std::string value;
 };
 
-// A pointer as the dumps print it: 8 upper-case hexadecimal digits.
+// A pointer as the dumps print it: 8 upper-case hexadecimal digits, the low half of a 64-bit address.
 std::string pointer_text(const void *p);
 
 // Empty when `text` is the dump of the `size` bytes at `record` with the given field lines in

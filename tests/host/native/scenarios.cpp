@@ -598,10 +598,10 @@ template <class M> void run_ops(Reader &r, Files &f, const std::vector<Op> &scri
         }
     }
     if (!on_heap) {
-        // A record anywhere on a word boundary, so that the dump meets every column offset.
+        // A record anywhere on its alignment, so that the dump meets every column offset it can.
         std::vector<uint8_t> garbage = random_bytes(r.u64(), sizeof storage);
         std::memcpy(storage, garbage.data(), sizeof storage);
-        info = new (storage + 4 * r.below(4)) Info;
+        info = new (storage + alignof(Info) * r.below(16 / alignof(Info))) Info;
         require_code(E::init(info), RC_OK, "init");
     }
     model.check(*info);
@@ -866,14 +866,14 @@ void sha1_pieces(Reader &r)
     require_same(state.differs(info), "sha1_result");
 }
 
-// Dumps of records holding anything at all, at every word offset from a 16-byte boundary.
+// Dumps of records holding anything at all, at every aligned offset from a 16-byte boundary.
 template <class E> void dump_any(Reader &r)
 {
     using Info = typename E::Info;
     alignas(16) unsigned char storage[sizeof(Info) + 16];
     std::vector<uint8_t> bytes = random_bytes(r.u64(), sizeof storage);
     std::memcpy(storage, bytes.data(), sizeof storage);
-    Info *info = new (storage + 4 * r.below(4)) Info;
+    Info *info = new (storage + alignof(Info) * r.below(16 / alignof(Info))) Info;
     check_dump_of<E>(info);
     check_dump_of<E>(nullptr);
 }

@@ -1,31 +1,29 @@
 // Host stand-in for <windows.h>: the few kernel types and services the engines use, so that the
-// engine sources build unchanged for 32-bit Linux. Only the sanitized host build puts this first.
+// engine sources build unchanged for 64-bit Linux. Only the sanitized host build puts this first.
 #ifndef TAVRO_HOST_WINDOWS_H
 #define TAVRO_HOST_WINDOWS_H
 
 #include <stddef.h>
 #include <stdint.h>
 
-// The ILP32 widths of the Windows headers; -m32 gives the same for long and pointers.
-static_assert(sizeof(void *) == 4, "the host build is 32-bit (-m32), like the Windows one");
-static_assert(sizeof(long) == 4);
-
 #define WINAPI
 #define TRUE 1
 #define FALSE 0
 
+// The Windows widths, not the LP64 ones: DWORD and LONG stay 32 bits, handles are pointers.
 typedef void *HANDLE;
 typedef void *LPVOID;
 typedef const void *LPCVOID;
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
-typedef unsigned long DWORD;
-typedef long LONG;
-typedef long LONG_PTR;
-typedef unsigned long ULONG_PTR;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef DWORD *LPDWORD;
+static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4);
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 
