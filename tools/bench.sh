@@ -2,6 +2,7 @@
 # Times the three engines over a 256 MiB file of random bytes inside one Wine process, beside two
 # plain references, the bare 64-byte read loop and the Linux peers (zlib's crc32, md5sum, sha1sum),
 # then "compute all" end to end in the real window, and prints the table with the target ratios.
+# Where 32-bit programs run under an emulator, the report says so: its speeds are the emulator's.
 # Not part of the test suite.
 #   TAVRO_BENCH_ROUNDS  runs per case, the best counts (default 5)
 # Exit status: 0 all targets met, 1 a value disagreed or a run failed, 2 a target was missed.
@@ -38,5 +39,6 @@ python3 "$bench_py" window --window-runs "$work"/window-run-*.txt \
 
 status=0
 python3 "$bench_py" report --file "$data" --size "$size" --rounds "$rounds" \
-  --ours "$work/ours.txt" --peers "$work/peers.txt" --window "$work/window.txt" || status=$?
+  --ours "$work/ours.txt" --peers "$work/peers.txt" --window "$work/window.txt" \
+  --emulator "$(tavro_emulator)" || status=$?
 exit "$status"

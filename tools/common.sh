@@ -67,6 +67,19 @@ tavro_stop_display() {
   fi
 }
 
+# The emulator that runs 32-bit programs here, when one is registered for them (tools/setup.sh does
+# that where the kernel cannot run them); nothing when they run natively. binfmt_misc entries come
+# before the kernel's own loader, so an enabled one is what runs them.
+tavro_emulator() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    [ -f "$entry" ] && grep -qx enabled "$entry" 2>/dev/null || continue
+    grep -qE '^magic 7f454c460101.*02000300$' "$entry" || continue
+    sed -n 's/^interpreter //p' "$entry"
+    return 0
+  done
+}
+
 # Installs what is missing, builds, and makes the Wine prefix: what every tool needs first.
 tavro_prepare() {
   "$tavro_root/tools/setup.sh"

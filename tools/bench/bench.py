@@ -133,6 +133,12 @@ def report(args):
     print("tavro benchmark, %s" % datetime.datetime.now().strftime("%Y-%m-%d %H:%M:%S"))
     print("file: %s, %d bytes of random data in the page cache; best of %d runs; MB/s = 10^6 bytes/s"
           % (args.file, size, args.rounds))
+    if args.emulator:
+        print("EMULATED: the 32-bit programs ran under %s. Their speeds, and their ratios to the native"
+              % args.emulator)
+        print("Linux peers, measure the emulator, not tavro on a real machine; only the ratios to the"
+              " references")
+        print("compiled and run the same way (targets below) compare like with like.")
     print()
     print("%-8s %10s %8s   %-20s %10s %8s  %10s   %s" %
           ("engine", "tavro MB/s", "s", "peer", "peer MB/s", "s", "tavro/peer", "digest"))
@@ -218,6 +224,7 @@ def main():
     p.add_argument("--peers", required=True)
     p.add_argument("--window")
     p.add_argument("--window-note", default="skipped")
+    p.add_argument("--emulator", default="", help="what ran the 32-bit programs, when not the CPU itself")
     p.set_defaults(func=report)
     args = ap.parse_args()
     sys.exit(args.func(args) or 0)
