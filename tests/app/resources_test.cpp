@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -111,6 +114,73 @@ TEST_F(Resources, AboutTextNamesTavroAndBreaksAfterTheVersion)
     ASSERT_NE(brk, std::wstring::npos);
     EXPECT_EQ(about.substr(brk - 3, 3), L"1.0");
     EXPECT_EQ(about.find(L'\r'), std::wstring::npos);
+}
+
+// For failure messages: code page 932 bytes as UTF-8, which the test log is read in.
+std::string utf8_of(const std::string &cp932)
+{
+    std::wstring w(cp932.size(), L'\0');
+    w.resize(MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), w.data(), (int)w.size()));
+    std::string u(w.size() * 3, '\0');
+    u.resize(WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), u.data(), (int)u.size(), nullptr, nullptr));
+    return u;
+}
+
+// The manual beside tavro.exe quotes the program's texts between 「 and 」, and nothing else: a
+// line break inside a quote is where the message box breaks the line. Both sides are compared as
+// code page 932 bytes, the bytes LoadStringA gives the status bar and the message box.
+TEST_F(Resources, ReadmeIsShiftJisWithCrlfAndQuotesEveryShownTextExactly)
+{
+    std::ifstream in(TAVRO_README_PATH, std::ios::binary);
+    ASSERT_TRUE(in) << TAVRO_README_PATH;
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_FALSE(text.empty());
+    EXPECT_GT(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text.data(), (int)text.size(), nullptr, 0), 0)
+        << "not code page 932";
+
+    // Trail bytes of code page 932 start at 0x40, so CR and LF are never part of a character.
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool lone_lf = text[i] == '\n' && (i == 0 || text[i - 1] != '\r');
+        bool lone_cr = text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n');
+        ASSERT_FALSE(lone_lf || lone_cr) << "line end without CRLF at byte " << i;
+    }
+
+    std::set<std::string> quoted;
+    std::string quote;
+    bool open = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (IsDBCSLeadByteEx(932, (BYTE)text[i]) && i + 1 < text.size()) {
+            std::string c = text.substr(i++, 2);
+            if (c == "\x81\x75") { // 「
+                ASSERT_FALSE(open) << "「 inside a quote, after " << utf8_of(quote);
+                open = true;
+                quote.clear();
+            } else if (c == "\x81\x76") { // 」
+                ASSERT_TRUE(open) << "」 without 「 at byte " << i;
+                open = false;
+                quoted.insert(quote);
+            } else if (open) {
+                quote += c;
+            }
+        } else if (open && text[i] != '\r') {
+            quote += text[i];
+        }
+    }
+    ASSERT_FALSE(open) << "unclosed quote: " << utf8_of(quote);
+
+    // Every text of the table that the program can show: status texts and message-box texts.
+    std::set<std::string> shown;
+    for (UINT id = 40100; id <= 40299; ++id) {
+        char buf[1000];
+        int n = LoadStringA(exe, id, buf, sizeof buf);
+        if (n > 0)
+            shown.insert(std::string(buf, n));
+    }
+    ASSERT_FALSE(shown.empty());
+    for (const std::string &q : quoted)
+        EXPECT_TRUE(shown.count(q)) << "quoted, but not a text of the program: " << utf8_of(q);
+    for (const std::string &s : shown)
+        EXPECT_TRUE(quoted.count(s)) << "shown by the program, but not quoted: " << utf8_of(s);
 }
 
 struct Item {
