@@ -8,6 +8,7 @@
 
 #include "ids.h"
 #include "tavro_symbols.h"
+#include "test_support.h"
 
 namespace {
 
@@ -46,13 +47,14 @@ HWND find_main_window(DWORD pid)
     return s.found;
 }
 
-// Starts tavro.exe with exactly this command line and waits for its window.
-bool start(const std::string &cmd_line, Running *run)
+// Starts `program` with exactly this command line in `directory` and waits for its window.
+bool start(const std::string &program, const std::string &cmd_line, const std::string &directory, Running *run)
 {
     std::string buf = cmd_line;
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    if (!CreateProcessA(TAVRO_EXE_PATH, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &run->pi))
+    if (!CreateProcessA(program.c_str(), buf.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &si,
+                        &run->pi))
         return false;
     WaitForInputIdle(run->pi.hProcess, 10000);
     run->hwnd = find_main_window(run->pi.dwProcessId);
@@ -73,11 +75,20 @@ DWORD finish(Running *run)
     return code;
 }
 
-std::string file_box(HWND main)
+std::string box_text(HWND main, int box)
 {
     char buf[1024] = "";
-    SendMessageA(GetDlgItem(main, IDC_EDIT_FILE), WM_GETTEXT, sizeof buf, (LPARAM)buf);
+    SendMessageA(GetDlgItem(main, box), WM_GETTEXT, sizeof buf, (LPARAM)buf);
     return buf;
+}
+
+// The CRC-32 box after a click on its compute button; a message box instead of a value times out.
+std::string crc32_computed(HWND main)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(main, WM_COMMAND, IDC_CALC_CRC32, 0, SMTO_NORMAL, 10000, &result))
+        return "<no answer>";
+    return box_text(main, IDC_EDIT_CRC32);
 }
 
 // g_file_set read out of the other process, at its place in the image the window belongs to.
@@ -106,10 +117,18 @@ std::string in_quotes(const std::string &s)
     return q;
 }
 
+// How a console or Explorer names the program: where the build left it, quoted; a copy in a
+// folder with a Japanese name, unquoted as typed; a copy in one with a blank too, quoted.
+enum Program { BUILT_QUOTED, JAPANESE_FOLDER, JAPANESE_FOLDER_WITH_BLANK_QUOTED };
+
+std::string blank_then(const std::string &s) { return std::string(" ").append(s); }
+
 struct CommandLine {
     const char *name;
-    std::string tail, box;
+    Program program;
+    std::string after_program, box; // the command line after the program's name, the file box it gives
     int file_set;
+    const char *crc32; // the value of the named file, which lies in the working directory; null: none
     UINT close_msg;
     WPARAM close_wparam;
 };
@@ -120,24 +139,54 @@ TEST(Process, CommandLineTailBecomesTheFileNameAndClosingExitsWithZero)
     for (int i = 0; i < 300; ++i)
         digits += (char)('0' + i % 10);
     const std::string jp = cp932(L"C:\\データ 置き場\\新しい ファイル.txt");
+    // Each begins with a byte of 0x80 or above: a Shift_JIS lead byte or a half-width kana.
+    const std::string jp_file = cp932(L"日本語ファイル.txt"), kana_file = cp932(L"ｱｲｳ.txt"), short_jp = cp932(L"日本");
+
+    tavro_test::TempDir dir;
+    const std::string programs[] = {
+        TAVRO_EXE_PATH,
+        dir.file(cp932(L"ツール")) + "\\tavro.exe",
+        dir.file(cp932(L"データ 置き場")) + "\\tavro.exe",
+    };
+    for (const std::string &copy : {programs[JAPANESE_FOLDER], programs[JAPANESE_FOLDER_WITH_BLANK_QUOTED]}) {
+        std::string folder = copy.substr(0, copy.rfind('\\'));
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) && CopyFileA(TAVRO_EXE_PATH, copy.c_str(), TRUE));
+    }
+    for (const std::string &name : {jp_file, kana_file, short_jp})
+        ASSERT_TRUE(tavro_test::write_file(dir.file(name), "123456789"));
+
     const CommandLine cases[] = {
-        {"no argument", "", "", 0, WM_CLOSE, 0},
-        {"quoted path with blanks", in_quotes(jp), jp, 1, WM_SYSCOMMAND, SC_CLOSE},
-        {"unquoted path with blanks", "C:\\My Files\\a b.txt", "C:\\My Files\\a b.txt", 1, WM_CLOSE, 0},
-        {"two quoted names", "\"a.txt\" \"b.txt\"", "a.txt\" \"b.txt", 1, WM_SYSCOMMAND, SC_CLOSE},
-        {"tail over 260", digits, digits.substr(0, 260), 1, WM_CLOSE, 0},
-        {"quoted, over 260", in_quotes(digits), std::string(1, '"').append(digits, 0, 259), 1, WM_SYSCOMMAND, SC_CLOSE},
+        {"no argument", BUILT_QUOTED, "", "", 0, nullptr, WM_CLOSE, 0},
+        {"quoted path with blanks", BUILT_QUOTED, blank_then(in_quotes(jp)), jp, 1, nullptr, WM_SYSCOMMAND, SC_CLOSE},
+        {"unquoted path with blanks", BUILT_QUOTED, " C:\\My Files\\a b.txt", "C:\\My Files\\a b.txt", 1, nullptr,
+         WM_CLOSE, 0},
+        {"two quoted names", BUILT_QUOTED, " \"a.txt\" \"b.txt\"", "a.txt\" \"b.txt", 1, nullptr, WM_SYSCOMMAND,
+         SC_CLOSE},
+        {"tail over 260", BUILT_QUOTED, blank_then(digits), digits.substr(0, 260), 1, nullptr, WM_CLOSE, 0},
+        {"quoted, over 260", BUILT_QUOTED, blank_then(in_quotes(digits)), std::string(1, '"').append(digits, 0, 259), 1,
+         nullptr, WM_SYSCOMMAND, SC_CLOSE},
+        {"unquoted Japanese name", BUILT_QUOTED, blank_then(jp_file), jp_file, 1, "CBF43926", WM_CLOSE, 0},
+        {"half-width kana first, after blanks and a tab", BUILT_QUOTED, std::string("  \t").append(kana_file),
+         kana_file, 1, "CBF43926", WM_CLOSE, 0},
+        {"two kanji", BUILT_QUOTED, blank_then(short_jp), short_jp, 1, "CBF43926", WM_SYSCOMMAND, SC_CLOSE},
+        {"program in a Japanese folder, unquoted", JAPANESE_FOLDER, blank_then(jp_file), jp_file, 1, "CBF43926",
+         WM_CLOSE, 0},
+        {"program in a Japanese folder, no argument", JAPANESE_FOLDER, "", "", 0, nullptr, WM_CLOSE, 0},
+        {"program in a Japanese folder with a blank, quoted", JAPANESE_FOLDER_WITH_BLANK_QUOTED, blank_then(short_jp),
+         short_jp, 1, "CBF43926", WM_SYSCOMMAND, SC_CLOSE},
     };
     for (const CommandLine &c : cases) {
         SCOPED_TRACE(c.name);
-        std::string cmd = in_quotes(TAVRO_EXE_PATH);
-        if (!c.tail.empty())
-            cmd.append(" ").append(c.tail);
+        const std::string &program = programs[c.program];
+        std::string cmd = (c.program == JAPANESE_FOLDER ? program : in_quotes(program)) + c.after_program;
         Running run;
-        bool up = start(cmd, &run);
+        bool up = start(program, cmd, dir.path(), &run);
         if (up) {
-            EXPECT_EQ(file_box(run.hwnd), c.box);
+            EXPECT_EQ(box_text(run.hwnd, IDC_EDIT_FILE), c.box);
             EXPECT_EQ(file_set_of(run), c.file_set);
+            if (c.crc32 != nullptr) {
+                EXPECT_EQ(crc32_computed(run.hwnd), c.crc32);
+            }
             PostMessageA(run.hwnd, c.close_msg, c.close_wparam, 0);
         }
         DWORD code = run.pi.hProcess ? finish(&run) : 12345;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 namespace tavro_test {
@@ -52,22 +53,30 @@ TempDir::TempDir()
     }
 }
 
-TempDir::~TempDir()
+// Removes a directory and everything below it.
+static void remove_tree(const std::string &dir)
 {
-    if (path_.empty()) {
-        return;
-    }
     WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA((path_ + "\\*").c_str(), &fd);
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &fd);
     if (find != INVALID_HANDLE_VALUE) {
         do {
+            std::string path = dir + "\\" + fd.cFileName;
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                DeleteFileA(file(fd.cFileName).c_str());
+                DeleteFileA(path.c_str());
+            } else if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0) {
+                remove_tree(path);
             }
         } while (FindNextFileA(find, &fd));
         FindClose(find);
     }
-    RemoveDirectoryA(path_.c_str());
+    RemoveDirectoryA(dir.c_str());
+}
+
+TempDir::~TempDir()
+{
+    if (!path_.empty()) {
+        remove_tree(path_);
+    }
 }
 
 std::string TempDir::file(const std::string &name) const { return path_ + "\\" + name; }

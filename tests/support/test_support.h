@@ -33,7 +33,7 @@ class Handle {
     HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
-// A fresh directory under the Windows temp path; removed with its files on destruction.
+// A fresh directory under the Windows temp path; removed with all it holds on destruction.
 class TempDir {
   public:
     TempDir();
