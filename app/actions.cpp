@@ -236,8 +236,13 @@ int copy_text_to_clipboard(const char *text)
         return CLIP_NOT_OPENED;
     }
     EmptyClipboard();
-    SetClipboardData(CF_TEXT, block); // the block is the clipboard's from here on
-    CloseClipboard();
+    if (SetClipboardData(CF_TEXT, block) == NULL) {
+        // Refused: the block is still ours, and nothing was copied.
+        CloseClipboard();
+        GlobalFree(block);
+        return CLIP_NOT_TAKEN;
+    }
+    CloseClipboard(); // the block is the clipboard's from here on
     return CLIP_OK;
 }
 

@@ -24,8 +24,9 @@ void clear_sha1(HWND hwnd);
 void show_help(HWND hwnd);
 void show_about(HWND hwnd);
 
-// copy_text_to_clipboard (declared in shell.h) answers one of these.
-enum { CLIP_OK = 1, CLIP_NO_MEMORY = 2, CLIP_NOT_OPENED = 3 };
+// copy_text_to_clipboard (declared in shell.h) answers one of these. On CLIP_NOT_TAKEN the clipboard
+// was opened and emptied but refused the text, and the block has been given back.
+enum { CLIP_OK = 1, CLIP_NO_MEMORY = 2, CLIP_NOT_OPENED = 3, CLIP_NOT_TAKEN = 4 };
 
 // The open dialog's record, its filter list (also its custom-filter buffer) and its file-name buffer,
 // kept for the whole run so that each dialog starts where the last one ended.

@@ -1,6 +1,8 @@
 // Copying a value to the clipboard: only computed values, exactly the digits, nothing said on failure.
 #include <string.h>
 
+#include <utility>
+
 #include "harness.h"
 
 namespace {
@@ -48,6 +50,35 @@ std::string clipboard_seen_by_another_process()
     return started ? out : "<not started>";
 }
 
+// This program's import slot of SetClipboardData, through which the shell calls it.
+extern "C" HANDLE(WINAPI *g_set_clipboard_data_slot)(UINT, HANDLE) __asm__("__imp__SetClipboardData@8");
+
+// While it lives, the platform refuses every block offered to the clipboard, as its documentation
+// allows; the last block offered is kept for a look afterwards.
+class ClipboardRefusal {
+  public:
+    ClipboardRefusal() { swap(); }
+    ~ClipboardRefusal() { swap(); }
+    static HANDLE offered;
+
+  private:
+    static HANDLE WINAPI refuse(UINT, HANDLE block)
+    {
+        offered = block;
+        SetLastError(ERROR_CLIPBOARD_NOT_OPEN);
+        return NULL;
+    }
+    void swap()
+    {
+        DWORD old = 0;
+        VirtualProtect(&g_set_clipboard_data_slot, sizeof g_set_clipboard_data_slot, PAGE_READWRITE, &old);
+        std::swap(g_set_clipboard_data_slot, saved_);
+        VirtualProtect(&g_set_clipboard_data_slot, sizeof g_set_clipboard_data_slot, old, &old);
+    }
+    HANDLE(WINAPI *saved_)(UINT, HANDLE) = refuse;
+};
+HANDLE ClipboardRefusal::offered;
+
 class CopyValue : public ShellWindow, public ::testing::WithParamInterface<Copy> {};
 
 TEST_P(CopyValue, BeforeComputingSaysNotComputedAndLeavesClipboard)
@@ -82,7 +113,7 @@ TEST_P(CopyValue, AfterComputingPutsExactlyTheDigitsOnTheClipboard)
     EXPECT_EQ(clipboard_seen_by_another_process(), "[" + shown + "]");
 }
 
-TEST_P(CopyValue, WhileAnotherWindowHoldsTheClipboardNothingIsSaid)
+TEST_P(CopyValue, WhileAnotherWindowHoldsTheClipboardOrItRefusesTheTextNothingIsSaid)
 {
     give_file(data_path("check.txt"));
     command(IDC_CALC_ALL);
@@ -95,16 +126,29 @@ TEST_P(CopyValue, WhileAnotherWindowHoldsTheClipboardNothingIsSaid)
     EXPECT_EQ(take_events(), Events{});
     EXPECT_EQ(g_status_id, (UINT)IDS_DONE_ALL);
     EXPECT_EQ(clipboard_text(), "before");
+    {
+        ClipboardRefusal refusal;
+        command(GetParam().menu_item);
+    }
+    EXPECT_EQ(take_events(), Events{});
+    EXPECT_EQ(g_status_id, (UINT)IDS_DONE_ALL);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, CopyValue, ::testing::ValuesIn(kCopies),
                          [](const ::testing::TestParamInfo<Copy> &info) { return info.param.name; });
 
-TEST(ClipboardExport, HeldClipboardAnswersThreeAndFreeClipboardOne)
+TEST(ClipboardExport, HeldClipboardAnswersThreeRefusedTextFourAndFreeClipboardOne)
 {
     {
         ClipboardHolder holder;
         EXPECT_EQ(copy_text_to_clipboard("0123"), CLIP_NOT_OPENED);
+    }
+    {
+        ClipboardRefusal refusal;
+        ClipboardRefusal::offered = NULL;
+        EXPECT_EQ(copy_text_to_clipboard("0123"), CLIP_NOT_TAKEN);
+        ASSERT_NE(ClipboardRefusal::offered, (HANDLE)NULL);
+        EXPECT_EQ(GlobalSize(ClipboardRefusal::offered), 0u) << "the refused block was not given back";
     }
     EXPECT_EQ(copy_text_to_clipboard("0123"), CLIP_OK);
     EXPECT_EQ(clipboard_text(), "0123");
