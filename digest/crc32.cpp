@@ -13,35 +13,50 @@ constexpr DWORD kReadSize = 32768;
 
 /*
  * The reflected CRC-32: bit 0 of each byte is the highest power of x, so the register shifts
- * right and the polynomial 0x04C11DB7 appears bit-reversed as 0xEDB88320. Table 0 is the classic
- * byte-at-a-time table. Table k gives the effect of a byte that still has k more zero bytes to
- * pass through the register, which lets the loop fold eight bytes with eight independent lookups
- * (slicing by 8) instead of eight dependent ones; the result is the same CRC.
+ * right and the polynomial 0x04C11DB7 appears bit-reversed as 0xEDB88320. crc32_table is the
+ * classic byte-at-a-time table. Slice k gives the effect of a byte that still has k more zero
+ * bytes to pass through the register, which lets the loop fold eight bytes with eight independent
+ * lookups (slicing by 8) instead of eight dependent ones; the result is the same CRC.
  */
-struct CrcTables {
-    uint32_t t[8][256];
+struct CrcTable {
+    uint32_t t[256];
 };
 
-constexpr CrcTables make_tables()
+constexpr CrcTable make_byte_table()
 {
-    CrcTables tables{};
+    CrcTable table{};
     for (uint32_t n = 0; n < 256; n++) {
         uint32_t c = n;
         for (int k = 0; k < 8; k++)
             c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-        tables.t[0][n] = c;
+        table.t[n] = c;
     }
-    for (int k = 1; k < 8; k++)
-        for (uint32_t n = 0; n < 256; n++) {
-            uint32_t prev = tables.t[k - 1][n];
-            tables.t[k][n] = (prev >> 8) ^ tables.t[0][prev & 0xFF];
-        }
-    return tables;
+    return table;
 }
 
-alignas(64) constexpr CrcTables kTables = make_tables();
-static_assert(kTables.t[0][1] == 0x77073096u);
-static_assert(kTables.t[0][255] == 0x2D02EF8Du);
+alignas(64) constexpr CrcTable crc32_table = make_byte_table();
+static_assert(crc32_table.t[1] == 0x77073096u);
+static_assert(crc32_table.t[255] == 0x2D02EF8Du);
+
+// Slice 0 is a copy of crc32_table, so that the eight lookups of the fold read one array.
+struct CrcSlices {
+    uint32_t t[8][256];
+};
+
+constexpr CrcSlices make_slices()
+{
+    CrcSlices slices{};
+    for (uint32_t n = 0; n < 256; n++)
+        slices.t[0][n] = crc32_table.t[n];
+    for (int k = 1; k < 8; k++)
+        for (uint32_t n = 0; n < 256; n++) {
+            uint32_t prev = slices.t[k - 1][n];
+            slices.t[k][n] = (prev >> 8) ^ crc32_table.t[prev & 0xFF];
+        }
+    return slices;
+}
+
+alignas(64) constexpr CrcSlices kSlices = make_slices();
 
 inline uint32_t load_le32(const uint8_t *p)
 {
@@ -52,7 +67,7 @@ inline uint32_t load_le32(const uint8_t *p)
 
 uint32_t crc32_fold(uint32_t c, const uint8_t *p, uint32_t n)
 {
-    const auto &t = kTables.t;
+    const auto &t = kSlices.t;
     while (n >= 8) {
         uint32_t lo = load_le32(p) ^ c;
         uint32_t hi = load_le32(p + 4);
@@ -62,7 +77,7 @@ uint32_t crc32_fold(uint32_t c, const uint8_t *p, uint32_t n)
         n -= 8;
     }
     while (n-- > 0)
-        c = (c >> 8) ^ t[0][(c ^ *p++) & 0xFF];
+        c = (c >> 8) ^ crc32_table.t[(c ^ *p++) & 0xFF];
     return c;
 }
 
