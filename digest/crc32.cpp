@@ -119,7 +119,7 @@ int crc32_calc(CRC32_INFO *info)
 
 int crc32_get(const CRC32_INFO *info, uint32_t *out)
 {
-    int rc = frame_check_get(info);
+    int rc = frame_check_get(info, out);
     if (rc == RC_OK)
         *out = info->crc;
     return rc;

@@ -28,7 +28,8 @@ int crc32_set_input(CRC32_INFO *info, HANDLE file_h);
 // RC_OK -> STT_DONE; RC_READ_ERROR -> STT_READY, crc unchanged, handle kept;
 // RC_NULL_INFO, RC_BUSY, RC_NO_INPUT leave the record unchanged.
 int crc32_calc(CRC32_INFO *info);
-// Stores crc into *out in STT_DONE. RC_OK, RC_NULL_INFO, RC_NOT_DONE (out untouched).
+// Stores crc into *out in STT_DONE. RC_OK; RC_NULL_INFO for a null record, or a null out when
+// done; RC_NOT_DONE (out untouched).
 int crc32_get(const CRC32_INFO *info, uint32_t *out);
 // Gives a crc32_create record back to its heap; null or a record without heap: nothing.
 void crc32_free(CRC32_INFO *info);

@@ -47,12 +47,15 @@ template <class Info> int frame_begin_calc(Info *info, HANDLE unusable = nullptr
     return RC_OK;
 }
 
-// The tests of every getter: RC_OK when the result may be written.
-template <class Info> int frame_check_get(const Info *info)
+// The tests of every getter: RC_OK when the result may be written. A null output is answered
+// like a null record, after the state test, so a record that is not done still says so.
+template <class Info> int frame_check_get(const Info *info, const void *out)
 {
     if (info == nullptr)
         return RC_NULL_INFO;
-    return info->stt == STT_DONE ? RC_OK : RC_NOT_DONE;
+    if (info->stt != STT_DONE)
+        return RC_NOT_DONE;
+    return out != nullptr ? RC_OK : RC_NULL_INFO;
 }
 
 // Gives a created record back to its heap; a record that names no heap is left alone.

@@ -258,7 +258,7 @@ int md5_calc(MD5_INFO *info)
 
 int md5_get_digest(const MD5_INFO *info, uint8_t out[16])
 {
-    int rc = frame_check_get(info);
+    int rc = frame_check_get(info, out);
     if (rc == RC_OK)
         digest_bytes(info, out);
     return rc;
@@ -266,7 +266,7 @@ int md5_get_digest(const MD5_INFO *info, uint8_t out[16])
 
 int md5_get_string(const MD5_INFO *info, char out[33])
 {
-    int rc = frame_check_get(info);
+    int rc = frame_check_get(info, out);
     if (rc == RC_OK) {
         uint8_t digest[16];
         digest_bytes(info, digest);

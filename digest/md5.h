@@ -42,7 +42,8 @@ int md5_set_input(MD5_INFO *info, HANDLE file_h);
 //   the record stays STT_BUSY (a half-fed state is never finalised) until md5_init.
 // RC_NULL_INFO, RC_BUSY leave the record unchanged.
 int md5_calc(MD5_INFO *info);
-// 16 digest bytes in STT_DONE. RC_OK, RC_NULL_INFO, RC_NOT_DONE (out untouched).
+// 16 digest bytes in STT_DONE. RC_OK; RC_NULL_INFO for a null record, or a null out when done;
+// RC_NOT_DONE (out untouched).
 int md5_get_digest(const MD5_INFO *info, uint8_t out[16]);
 // 32 lower-case hex digits and a NUL (33 bytes) in STT_DONE. Codes as md5_get_digest.
 int md5_get_string(const MD5_INFO *info, char out[33]);

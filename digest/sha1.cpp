@@ -245,7 +245,7 @@ int sha1_calc(SHA1_INFO *info)
 
 int sha1_get_digest(const SHA1_INFO *info, uint8_t out[20])
 {
-    int rc = frame_check_get(info);
+    int rc = frame_check_get(info, out);
     if (rc == RC_OK)
         memcpy(out, info->msg_digest, 20);
     return rc;
@@ -253,7 +253,7 @@ int sha1_get_digest(const SHA1_INFO *info, uint8_t out[20])
 
 int sha1_get_string(const SHA1_INFO *info, char out[41])
 {
-    int rc = frame_check_get(info);
+    int rc = frame_check_get(info, out);
     if (rc == RC_OK)
         frame_hex(info->msg_digest, 20, out);
     return rc;

@@ -50,7 +50,8 @@ int sha1_set_input(SHA1_INFO *info, HANDLE file_h);
 // RC_READ_ERROR, RC_SHA1_ERROR -> stays STT_BUSY until sha1_init;
 // RC_NULL_INFO, RC_BUSY, RC_NO_INPUT leave the record unchanged.
 int sha1_calc(SHA1_INFO *info);
-// 20 digest bytes in STT_DONE. RC_OK, RC_NULL_INFO, RC_NOT_DONE (out untouched).
+// 20 digest bytes in STT_DONE. RC_OK; RC_NULL_INFO for a null record, or a null out when done;
+// RC_NOT_DONE (out untouched).
 int sha1_get_digest(const SHA1_INFO *info, uint8_t out[20]);
 // 40 lower-case hex digits and a NUL (41 bytes) in STT_DONE. Codes as sha1_get_digest.
 int sha1_get_string(const SHA1_INFO *info, char out[41]);

@@ -202,7 +202,7 @@ TYPED_TEST(Lifecycle, GetBeforeDoneLeavesOutputUntouched)
     }
 }
 
-TYPED_TEST(Lifecycle, GettersWriteExactlyTheirSizeAndRepeat)
+TYPED_TEST(Lifecycle, GettersWriteExactlyTheirSizeRepeatAndRefuseANullOutput)
 {
     using E = TypeParam;
     Handle h = this->file_with("a.bin", "abc");
@@ -218,6 +218,7 @@ TYPED_TEST(Lifecycle, GettersWriteExactlyTheirSizeAndRepeat)
         EXPECT_EQ(g.call(&this->info_, first), RC_OK) << g.name;
         EXPECT_EQ(g.call(&this->info_, second), RC_OK) << g.name;
         EXPECT_EQ(memcmp(first, second, g.size), 0) << g.name;
+        EXPECT_EQ(g.call(&this->info_, nullptr), RC_NULL_INFO) << g.name;
         for (size_t i = g.size; i < kMaxOutput; ++i) {
             ASSERT_EQ(first[i], 0xA5) << g.name << " wrote byte " << i;
         }
