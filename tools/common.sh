@@ -30,8 +30,8 @@ tavro_wine_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.tavro-ready"
   fi
-  # The automatic debugger that Wine starts on a crash ends the crashed program with exit code 0
-  # often (seen in 6 of 18 runs), so a crashing test could pass. With no debugger the program ends with
+  # The automatic debugger that Wine starts on a crash often ends the crashed program with exit
+  # code 0 (6 of 18 runs), so a crashing test could pass. With no debugger the program ends with
   # the exception's code (0xC0000005 shows as 5) and its test fails.
   if [ ! -f "$WINEPREFIX/.tavro-no-debugger" ]; then
     wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \

@@ -21,31 +21,23 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt_updated=
-
-# Installs the named packages that are not installed yet; apt-get options may come first.
-install_missing() {
-  local options=() missing=() p status
-  while [ $# -gt 0 ] && [ "${1#-}" != "$1" ]; do options+=("$1" "$2"); shift 2; done
-  for p in "$@"; do
-    # One line per installed architecture: a package of another one does not count.
-    status=$(dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null || true)
-    grep -qx 'install ok installed' <<<"$status" || missing+=("$p")
-  done
-  [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ] || return 0
-  echo "setup: installing ${missing[*]}" >&2
-  if [ -z "$apt_updated" ] || [ -n "${need_update:-}" ]; then
-    apt-get update -qq >/dev/null
-    apt_updated=1 need_update=
-  fi
-  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${options[@]}" "${missing[@]}" >/dev/null
-}
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   need_update=1
 fi
-install_missing "${packages[@]}"
+
+missing=()
+for p in "${packages[@]}"; do
+  # One line per installed architecture: a package of another one does not count.
+  status=$(dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null || true)
+  grep -qx 'install ok installed' <<<"$status" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
+  echo "setup: installing ${missing[*]}" >&2
+  apt-get update -qq >/dev/null
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 
 # Wine takes code page 932 from LC_ALL=ja_JP.UTF-8; with the locale generated, the Unix side
 # (file names, the shell) speaks it too instead of warning.
@@ -98,13 +90,10 @@ install_qemu() {
     { echo "Types: deb"; echo "URIs: $mirror"; echo "Suites: $codename-backports"; echo "Components: main"
       [ -z "${key:-}" ] || echo "Signed-By: $key"; } >"$list"
   fi
-  need_update=1
-  install_missing -t "$codename-backports" qemu-user
-  # install_missing leaves an installed but old qemu-user alone; upgrade it from backports.
-  version=$(dpkg-query -W -f='${Version}' qemu-user)
-  if ! dpkg --compare-versions "$version" ge 1:8.1; then
-    apt-get install -y -qq --no-install-recommends -t "$codename-backports" qemu-user >/dev/null
-  fi
+  # Missing or too old: either way it comes from backports.
+  echo "setup: installing qemu-user from $codename-backports" >&2
+  apt-get update -qq >/dev/null
+  apt-get install -y -qq --no-install-recommends -t "$codename-backports" qemu-user >/dev/null
 }
 
 # Registers /usr/bin/qemu-i386 for i386 ELF executables and shared objects. Flag F opens the
