@@ -35,8 +35,19 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   echo "setup: installing ${missing[*]}" >&2
-  apt-get update -qq >/dev/null
-  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A mirror caught mid-sync serves one index short (seen: the i386 list of the security suite);
+  # apt-get update then fails although the other lists are fresh. Try again, then go on with them.
+  for try in 1 2 3; do
+    apt-get update -qq >/dev/null 2>&1 && break
+    [ "$try" -lt 3 ] && sleep 5 || echo "setup: apt-get update failed; using the lists it has" >&2
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    # Without one suite's i386 list, amd64 and i386 candidates of the same library differ and
+    # Multi-Arch packages cannot be paired; the release's own suite has both at one version.
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null 2>&1 ||
+      apt-get install -y -qq --no-install-recommends -t "$(. /etc/os-release && echo "$VERSION_CODENAME")" \
+        "${missing[@]}" >/dev/null
+  fi
 fi
 
 # Wine takes code page 932 from LC_ALL=ja_JP.UTF-8; with the locale generated, the Unix side
