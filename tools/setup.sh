@@ -14,6 +14,8 @@ packages=(
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine
   # The engines' sanitized host build: clang with libFuzzer, zlib and libcrypto as references.
   clang libclang-rt-14-dev libssl-dev zlib1g-dev
+  # The host benchmark's peers: ISA-L's and libdeflate's CRC-32 (zlib and libcrypto are above).
+  libisal-dev libdeflate-dev
 )
 
 if [ "$(id -u)" -ne 0 ]; then
