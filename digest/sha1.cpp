@@ -4,8 +4,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "cpu.h"
 #include "dump.h"
 #include "frame.h"
+#include "sha1_block.h"
 
 namespace {
 
@@ -42,8 +44,7 @@ inline uint32_t load_be32(const uint8_t *p)
     SHA1_STEP(b, c, d, e, a, f, k, x(t + 4))
 #define SHA1_LOAD(t) w[t]
 
-// Compresses `blocks` consecutive 64-byte blocks into h, keeping the working words in registers.
-static void sha1_compress(uint32_t h[5], const uint8_t *data, size_t blocks)
+void sha1_compress_portable(uint32_t h[5], const uint8_t *data, size_t blocks)
 {
     uint32_t h0 = h[0], h1 = h[1], h2 = h[2], h3 = h[3], h4 = h[4];
     for (; blocks > 0; blocks--, data += 64) {
@@ -96,6 +97,15 @@ static void sha1_compress(uint32_t h[5], const uint8_t *data, size_t blocks)
 #undef SHA1_STEP
 #undef SHA1_FIVE
 #undef SHA1_LOAD
+
+// The fastest compression this processor offers; asked at every call, which costs one cached load.
+static void sha1_compress(uint32_t h[5], const uint8_t *data, size_t blocks)
+{
+    if (cpu_features() & CPU_SHA)
+        sha1_compress_shaext(h, data, blocks);
+    else
+        sha1_compress_portable(h, data, blocks);
+}
 
 void sha1_process_block(SHA1_INFO *info)
 {

@@ -1,0 +1,24 @@
+// Instruction sets that the engines' fast paths may use: asked of the processor, never configured.
+// Internal to the engines, their tests and the benchmark; the shell never includes it.
+#ifndef TAVRO_CPU_H
+#define TAVRO_CPU_H
+
+#include <stdint.h>
+
+// One bit per fast path. A path's bit is set only when the processor has every instruction set
+// the path's functions are compiled for and the operating system saves the registers they use.
+enum : uint32_t {
+    CPU_CLMUL = 1u << 0,     // PCLMULQDQ with SSE4.1 and SSSE3: CRC-32 folding on 128-bit lanes
+    CPU_SHA = 1u << 1,       // SHA extensions with SSE4.1 and SSSE3: SHA-1 blocks
+    CPU_VPCLMUL512 = 1u << 2 // VPCLMULQDQ with AVX-512F and AVX-512BW: CRC-32 folding on 512-bit lanes
+};
+
+// The paths this processor offers, less those taken away by cpu_cap_features. The processor is
+// asked once, at the first call from any thread; concurrent first calls agree.
+uint32_t cpu_features(void);
+
+// Lets only the paths in `allowed` be used from now on (~0u: all the processor offers), so that
+// tests and the benchmark can run each path, the portable one included, on one machine.
+void cpu_cap_features(uint32_t allowed);
+
+#endif
