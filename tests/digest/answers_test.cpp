@@ -1,6 +1,8 @@
 // Digests of published test messages and of random files hashed by Python at build time.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "engine_traits.h"
 
 using tavro_test::DigestVector;
@@ -47,9 +49,17 @@ struct Answer {
     const char *digest;
 };
 
-TEST(KnownAnswers, Crc32CheckValueOfDigitsIsCbf43926) { EXPECT_EQ(digest_bytes<Crc32Engine>("123456789"), "cbf43926"); }
+class KnownAnswers : public OnEnginePath<EnginePath> {
+  protected:
+    void SetUp() override { run_on(GetParam()); }
+};
 
-TEST(KnownAnswers, EmptyInputGivesEachAlgorithmsEmptyDigest)
+TEST_P(KnownAnswers, Crc32CheckValueOfDigitsIsCbf43926)
+{
+    EXPECT_EQ(digest_bytes<Crc32Engine>("123456789"), "cbf43926");
+}
+
+TEST_P(KnownAnswers, EmptyInputGivesEachAlgorithmsEmptyDigest)
 {
     EXPECT_EQ(digest_bytes<Crc32Engine>(""), "00000000");
     EXPECT_EQ(digest_bytes<Md5Engine>(""), "d41d8cd98f00b204e9800998ecf8427e");
@@ -57,7 +67,7 @@ TEST(KnownAnswers, EmptyInputGivesEachAlgorithmsEmptyDigest)
 }
 
 // RFC 1321, A.5.
-TEST(KnownAnswers, Md5MatchesRfc1321TestSuite)
+TEST_P(KnownAnswers, Md5MatchesRfc1321TestSuite)
 {
     const Answer answers[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
@@ -74,7 +84,7 @@ TEST(KnownAnswers, Md5MatchesRfc1321TestSuite)
 }
 
 // RFC 3174, section 7.3 (TEST1 to TEST4, with their repeat counts).
-TEST(KnownAnswers, Sha1MatchesRfc3174Vectors)
+TEST_P(KnownAnswers, Sha1MatchesRfc3174Vectors)
 {
     const Answer answers[] = {
         {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
@@ -89,7 +99,7 @@ TEST(KnownAnswers, Sha1MatchesRfc3174Vectors)
 }
 
 // The digest bytes and the digest text describe the same value, byte i as character pair i.
-TEST(KnownAnswers, DigestBytesMatchDigestText)
+TEST_P(KnownAnswers, DigestBytesMatchDigestText)
 {
     TempDir dir;
     std::string path = dir.file("abc.bin");
@@ -115,10 +125,58 @@ TEST(KnownAnswers, DigestBytesMatchDigestText)
     EXPECT_EQ(tavro_test::hex_lower(sha1_bytes, sizeof sha1_bytes), "a9993e364706816aba3e25717850c26c9cd0d89d");
 }
 
-// Random files of every boundary size, against Python's hashlib and zlib.
-class SecondOpinion : public ::testing::TestWithParam<uint32_t> {
+// Calls fn(arg) with the stack pointer `skew` bytes short of a 16-byte boundary at the call: the
+// system promises 32-bit programs only 4-byte alignment, as when it enters a window procedure.
+__attribute__((noinline)) int call_with_stack_skew(int (*fn)(void *), void *arg, uint32_t skew)
+{
+    int result;
+    __asm__ volatile("mov %%esp, %%esi\n\t"
+                     "and $-16, %%esp\n\t"
+                     "sub %[skew], %%esp\n\t"
+                     "sub $12, %%esp\n\t"
+                     "push %[arg]\n\t"
+                     "call *%[fn]\n\t"
+                     "mov %%esi, %%esp"
+                     : "=a"(result)
+                     : [fn] "r"(fn), [arg] "r"(arg), [skew] "r"(skew)
+                     : "ecx", "edx", "esi", "memory", "cc"); // built for i686: no vector values live here
+    return result;
+}
+
+struct SkewedRun {
+    std::string path, crc32, sha1;
+};
+
+// An aligned spill slot on a misaligned stack faults; a wrong digest would show a lost value.
+// Python: zlib.crc32 and hashlib.sha1 of the same 65604 bytes.
+TEST_P(KnownAnswers, VectorCodeRunsOnAStackAlignedToFourBytesOnly)
+{
+    TempDir dir;
+    SkewedRun run{dir.file("m.bin"), "", ""};
+    ASSERT_TRUE(tavro_test::write_file(run.path, repeat("0123456789abcdef", 4100) + "tail"));
+    for (uint32_t skew : {4u, 8u, 12u}) {
+        int rc = call_with_stack_skew(
+            [](void *p) {
+                SkewedRun &r = *static_cast<SkewedRun *>(p);
+                r.crc32 = digest_file<Crc32Engine>(r.path);
+                r.sha1 = digest_file<Sha1Engine>(r.path);
+                return 1;
+            },
+            &run, skew);
+        EXPECT_EQ(rc, 1);
+        EXPECT_EQ(run.crc32, "95be753a") << "skew " << skew;
+        EXPECT_EQ(run.sha1, "6a82974b9ee70740a7bf25ea36837d2d58db0d18") << "skew " << skew;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, KnownAnswers, ::testing::ValuesIn(kEnginePaths),
+                         [](const ::testing::TestParamInfo<EnginePath> &p) { return std::string(p.param.name); });
+
+// Random files of every boundary size, against Python's hashlib and zlib, on every path.
+class SecondOpinion : public OnEnginePath<std::tuple<EnginePath, uint32_t>> {
   protected:
     static void SetUpTestSuite() { list_ = tavro_test::load_digest_vectors(vector_path("expected.txt")); }
+    void SetUp() override { run_on(std::get<0>(GetParam())); }
     static std::vector<DigestVector> list_;
 
     const DigestVector *find(uint32_t size)
@@ -135,8 +193,8 @@ std::vector<DigestVector> SecondOpinion::list_;
 
 TEST_P(SecondOpinion, AllThreeEnginesAgreeWithPython)
 {
-    const DigestVector *v = find(GetParam());
-    ASSERT_NE(v, nullptr) << "no vector of " << GetParam() << " bytes in " << vector_path("expected.txt");
+    const DigestVector *v = find(std::get<1>(GetParam()));
+    ASSERT_NE(v, nullptr) << "no vector of " << std::get<1>(GetParam()) << " bytes in " << vector_path("expected.txt");
     std::string path = vector_path(v->name);
     EXPECT_EQ(digest_file<Crc32Engine>(path), v->crc32);
     EXPECT_EQ(digest_file<Md5Engine>(path), v->md5);
@@ -144,7 +202,11 @@ TEST_P(SecondOpinion, AllThreeEnginesAgreeWithPython)
 }
 
 constexpr uint32_t kVectorSizes[] = {TAVRO_VECTOR_SIZES};
-INSTANTIATE_TEST_SUITE_P(Sizes, SecondOpinion, ::testing::ValuesIn(kVectorSizes),
-                         [](const ::testing::TestParamInfo<uint32_t> &p) { return "Bytes" + std::to_string(p.param); });
+INSTANTIATE_TEST_SUITE_P(Sizes, SecondOpinion,
+                         ::testing::Combine(::testing::ValuesIn(kEnginePaths), ::testing::ValuesIn(kVectorSizes)),
+                         [](const ::testing::TestParamInfo<std::tuple<EnginePath, uint32_t>> &p) {
+                             return std::string(std::get<0>(p.param).name) + "Bytes" +
+                                    std::to_string(std::get<1>(p.param));
+                         });
 
 } // namespace

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include <gtest/gtest.h>
+
+#include "cpu.h"
 #include "crc32.h"
 #include "md5.h"
 #include "sha1.h"
@@ -116,6 +119,32 @@ struct Sha1Engine {
         i->inter_hash[3] = 0x10325476;
         i->inter_hash[4] = 0xC3D2E1F0;
     }
+};
+
+// The paths through the engines: each runs with the instruction sets capped to `allowed`, and is
+// skipped on a processor that offers none of `needs`.
+struct EnginePath {
+    const char *name;
+    uint32_t allowed;
+    uint32_t needs;
+};
+constexpr EnginePath kEnginePaths[] = {
+    {"Portable", 0, 0},
+    {"Sse", CPU_CLMUL | CPU_SHA, CPU_CLMUL | CPU_SHA},
+    {"Avx512", ~0u, CPU_VPCLMUL512},
+};
+
+// Base of the tests that run once per path; gives every instruction set back afterwards.
+template <class Param> class OnEnginePath : public ::testing::TestWithParam<Param> {
+  protected:
+    void run_on(const EnginePath &path)
+    {
+        cpu_cap_features(~0u);
+        if (path.needs != 0 && (cpu_features() & path.needs) == 0)
+            GTEST_SKIP() << "this processor has no " << path.name << " path";
+        cpu_cap_features(path.allowed);
+    }
+    void TearDown() override { cpu_cap_features(~0u); }
 };
 
 // The raw bytes of a record, for "nothing changed" checks.
