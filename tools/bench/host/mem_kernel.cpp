@@ -7,7 +7,6 @@
 void mem_file_rewind(MEM_FILE *file)
 {
     file->pos = 0;
-    file->requests = 0;
     file->largest_request = 0;
 }
 
@@ -18,7 +17,6 @@ BOOL ReadFile(HANDLE file_h, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERL
     DWORD n = left < to_read ? static_cast<DWORD>(left) : to_read;
     memcpy(buffer, file->data + file->pos, n);
     file->pos += n;
-    file->requests++;
     if (to_read > file->largest_request)
         file->largest_request = to_read;
     *read = n;

@@ -7,17 +7,16 @@
 
 #include <stdint.h>
 
-// A HANDLE is a MEM_FILE *. ReadFile copies from data at pos and advances it; it keeps count of
-// the requests, so that a case can be shown to read like the engine it is compared with.
+// A HANDLE is a MEM_FILE *. ReadFile copies from data at pos and advances it; it keeps the
+// largest count asked for, so that a case can be shown to read like the engine it is compared with.
 struct MEM_FILE {
     const uint8_t *data;
     uint64_t size;
     uint64_t pos;
-    uint64_t requests;     // ReadFile calls since the last mem_file_rewind
-    DWORD largest_request; // the largest count asked for in them
+    DWORD largest_request; // since the last mem_file_rewind
 };
 
-// A fresh open of the file: position 0, no requests.
+// A fresh open of the file: position 0, no requests yet.
 void mem_file_rewind(MEM_FILE *file);
 
 #endif
