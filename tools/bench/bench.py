@@ -110,6 +110,12 @@ def read_cases(path):
     return cases
 
 
+def read_lines(path, kind):
+    """The fields after KIND of every line of tavro_bench.exe's output that starts with it."""
+    with open(path, encoding="ascii", errors="replace") as f:
+        return [line.split()[1:] for line in f if line.split()[:1] == [kind]]
+
+
 def report(args):
     """Prints the table; exit 1 when a check disagrees or a case is missing, 2 when a target is missed."""
     size = args.size
@@ -152,6 +158,26 @@ def report(args):
         print("%-8s %10.1f %8.3f   %-20s %10.1f %8.3f  %9.2fx   %s" %
               (label, mbps(s), s, peer_label, mbps(ps), ps, ratio(ps, s),
                "same as peer (%s)" % check if same else "DIFFERS: %s vs %s" % (check, pcheck)))
+    print()
+    features = read_lines(args.ours, "features")
+    absent = {fields[0] for fields in read_lines(args.ours, "absent") if fields}
+    offered = (" ".join(features[0]) or "none") if features else "unknown"
+    print("engine paths, before (portable) and after (all: every path offered, here %s):" % offered)
+    for name, before, peer_name in [("crc32", ["crc32@portable", "crc32@clmul"], "crc32"),
+                                    ("sha1", ["sha1@portable"], "sha1")]:
+        base = ours.get(before[0], (float("nan"), "missing"))[0]
+        for path in before + [name]:
+            label = path if path != name else name + " (all)"
+            if path in absent:
+                print("  %-16s absent: the processor lacks it" % label)
+                continue
+            s, check = get(ours, path)
+            want = peer[peer_name][1] if peer_name in peer else "missing"
+            if check != want and path != name:  # the table above reports the engine itself
+                bad.append("%s: %s, peer %s" % (path, check, want))
+            print("  %-16s %8.1f MB/s %8.3f s  %6.2fx portable   %s" %
+                  (label, mbps(s), s, ratio(base, s), "same as peer" if check == want else
+                   "DIFFERS: %s vs %s" % (check, want)))
     print()
     print("references, same compiler flags, same process:")
     refs = [("ref_crc32", "byte-wise CRC-32 table loop, 32768-byte reads", peer, "crc32"),

@@ -1,6 +1,9 @@
-// tavro_bench.exe FILE ROUNDS [CASE...]: times the engines, two plain references and the bare
-// 64-byte read loop over one file in this one process, and prints one line per case:
+// tavro_bench.exe FILE ROUNDS [CASE...]: times the engines (CRC-32 and SHA-1 also held to each of
+// their paths, NAME@PATH), two plain references and the bare 64-byte read loop over one file in
+// this one process, and prints the paths the processor offers, then one line per case:
+//   features NAME...
 //   case NAME BEST_SECONDS CHECK RUN_SECONDS...
+//   absent NAME                     (a path the processor lacks; not run)
 // CHECK is the digest in lower-case hex (the byte count for the read loop) for the caller to
 // compare with other programs' answers; "error" when a run failed or two runs disagreed.
 #include <stdint.h>
@@ -10,6 +13,7 @@
 
 #include <windows.h>
 
+#include "cpu.h"
 #include "crc32.h"
 #include "md5.h"
 #include "ref_crc32.h"
@@ -27,6 +31,8 @@ typedef int (*CASE_RUN)(HANDLE file_h, char check[kCheckText]);
 struct BENCH_CASE {
     const char *name;
     CASE_RUN run;
+    uint32_t cap;   // what cpu_cap_features allows during the run
+    uint32_t needs; // paths the processor must offer, else the case is absent
 };
 
 void hex_text(const uint8_t *bytes, int len, char check[kCheckText])
@@ -96,11 +102,25 @@ int run_read64(HANDLE file_h, char check[kCheckText])
     return 1;
 }
 
+// The plain names run every path the processor offers; NAME@PATH is the engine before (portable)
+// or with one fast path.
 const BENCH_CASE kCases[] = {
-    {"crc32", run_crc32},         {"md5", run_md5},           {"sha1", run_sha1},
-    {"ref_crc32", run_ref_crc32}, {"ref_sha1", run_ref_sha1}, {"read64", run_read64},
+    {"crc32", run_crc32, ~0u, 0},
+    {"crc32@portable", run_crc32, 0, 0},
+    {"crc32@clmul", run_crc32, CPU_CLMUL, CPU_CLMUL},
+    {"md5", run_md5, ~0u, 0},
+    {"sha1", run_sha1, ~0u, 0},
+    {"sha1@portable", run_sha1, 0, 0},
+    {"ref_crc32", run_ref_crc32, ~0u, 0},
+    {"ref_sha1", run_ref_sha1, ~0u, 0},
+    {"read64", run_read64, ~0u, 0},
 };
 constexpr int kCaseCount = sizeof kCases / sizeof kCases[0];
+
+const struct {
+    uint32_t bit;
+    const char *name;
+} kFeatureNames[] = {{CPU_CLMUL, "clmul"}, {CPU_SHA, "sha"}, {CPU_VPCLMUL512, "vpclmul512"}};
 
 struct CASE_RESULT {
     bool wanted;
@@ -124,6 +144,7 @@ double now_seconds(void)
 void time_case(const char *path, const BENCH_CASE &c, int round, CASE_RESULT *r)
 {
     char check[kCheckText] = "";
+    cpu_cap_features(c.cap); // every case sets its own, so none outlives its case
     double start = now_seconds();
     HANDLE file_h = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file_h == INVALID_HANDLE_VALUE) {
@@ -152,12 +173,23 @@ int main(int argc, char **argv)
         fprintf(stderr, "tavro_bench: ROUNDS must be 1 to %d\n", kMaxRounds);
         return 2;
     }
+    uint32_t offered = cpu_features();
+    printf("features");
+    for (const auto &f : kFeatureNames)
+        if (offered & f.bit)
+            printf(" %s", f.name);
+    printf("\n");
+
     static CASE_RESULT results[kCaseCount];
     for (int i = 0; i < kCaseCount; i++) {
         results[i].wanted = argc == 3;
         for (int a = 3; a < argc; a++)
             if (strcmp(argv[a], kCases[i].name) == 0)
                 results[i].wanted = true;
+        if (results[i].wanted && (kCases[i].needs & ~offered) != 0) {
+            printf("absent %s\n", kCases[i].name);
+            results[i].wanted = false;
+        }
     }
 
     // Round-robin, so that every case sees the same drift of the machine.
