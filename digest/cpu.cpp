@@ -3,10 +3,12 @@
 
 #include <atomic>
 #include <cpuid.h>
+#include <immintrin.h>
 
 namespace {
 
-constexpr uint32_t kAsked = 1u << 31; // set in the cached answer once the processor was asked
+constexpr uint32_t kAsked = 1u << 31;    // set in the cached answer once the processor was asked
+constexpr uint32_t kAvxSaved = 1u << 30; // AVX, with the system saving the upper halves: not a path
 
 // Relaxed atomics: every thread that asks computes the same value, so any order of the stores is
 // right; what matters is that a half-written word is never seen.
@@ -18,8 +20,9 @@ constexpr uint32_t kEcx1Ssse3 = 1u << 9, kEcx1Sse41 = 1u << 19, kEcx1Pclmul = 1u
 constexpr uint32_t kEcx1Osxsave = 1u << 27, kEcx1Avx = 1u << 28;
 constexpr uint32_t kEbx7Avx512f = 1u << 16, kEbx7Sha = 1u << 29, kEbx7Avx512bw = 1u << 30;
 constexpr uint32_t kEcx7Vpclmul = 1u << 10;
-// XCR0: the operating system saves SSE, AVX, opmask and the upper halves of zmm0-15.
-constexpr uint32_t kXcr0Avx512 = (1u << 1) | (1u << 2) | (1u << 5) | (1u << 6);
+// XCR0: the operating system saves SSE and AVX state; also opmask and the upper halves of zmm0-15.
+constexpr uint32_t kXcr0Avx = (1u << 1) | (1u << 2);
+constexpr uint32_t kXcr0Avx512 = kXcr0Avx | (1u << 5) | (1u << 6);
 
 uint32_t read_xcr0(void)
 {
@@ -44,22 +47,38 @@ uint32_t ask_processor(void)
         __cpuid_count(7, 0, a, b7, c7, d);
     if (sse4 && (b7 & kEbx7Sha))
         offered |= CPU_SHA;
-    bool avx512 = (c1 & kEcx1Osxsave) && (c1 & kEcx1Avx) && (b7 & kEbx7Avx512f) && (b7 & kEbx7Avx512bw);
-    if (avx512 && (c7 & kEcx7Vpclmul) && (offered & CPU_CLMUL) && (read_xcr0() & kXcr0Avx512) == kXcr0Avx512)
+    uint32_t xcr0 = ((c1 & kEcx1Osxsave) && (c1 & kEcx1Avx)) ? read_xcr0() : 0;
+    if ((xcr0 & kXcr0Avx) == kXcr0Avx)
+        offered |= kAvxSaved;
+    bool avx512 = (b7 & kEbx7Avx512f) && (b7 & kEbx7Avx512bw) && (xcr0 & kXcr0Avx512) == kXcr0Avx512;
+    if (avx512 && (c7 & kEcx7Vpclmul) && (offered & CPU_CLMUL))
         offered |= CPU_VPCLMUL512;
     return offered;
 }
 
-} // namespace
-
-uint32_t cpu_features(void)
+uint32_t offered_once(void)
 {
     uint32_t offered = g_offered.load(std::memory_order_relaxed);
     if (offered == 0) {
         offered = ask_processor() | kAsked;
         g_offered.store(offered, std::memory_order_relaxed);
     }
-    return offered & ~kAsked & g_allowed.load(std::memory_order_relaxed);
+    return offered;
+}
+
+__attribute__((target("avx"))) void zero_upper(void) { _mm256_zeroupper(); }
+
+} // namespace
+
+uint32_t cpu_features(void)
+{
+    return offered_once() & (CPU_CLMUL | CPU_SHA | CPU_VPCLMUL512) & g_allowed.load(std::memory_order_relaxed);
+}
+
+void cpu_clean_upper(void)
+{
+    if (offered_once() & kAvxSaved)
+        zero_upper();
 }
 
 void cpu_cap_features(uint32_t allowed) { g_allowed.store(allowed, std::memory_order_relaxed); }

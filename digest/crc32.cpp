@@ -121,6 +121,8 @@ int crc32_calc(CRC32_INFO *info)
         return rc;
 
     const CrcFold fold = pick_fold();
+    if (fold == crc32_fold_clmul)
+        cpu_clean_upper();                 // legacy SSE
     alignas(64) uint8_t buffer[kReadSize]; // whole cache lines for the vector loads
     uint32_t c = 0xFFFFFFFFu;
     DWORD got = 0;

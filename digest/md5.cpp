@@ -51,11 +51,14 @@ void digest_bytes(const MD5_INFO *info, uint8_t out[16])
  * and a sine-derived constant to the fourth word, rotates it and adds the word after it; the
  * rounds differ in their function (F, G, H, I) and in the order they take the message words.
  */
+// The word and constant go in first: they do not wait for b, the word made by the step before.
+// G's two halves have no bit in common, so they are added apart and only b & d waits for b.
 #define MD5_STEP(f, a, b, c, d, x, k, s) \
-    a += f(b, c, d) + (x) + (k);         \
+    a += (x) + (k);                      \
+    a += f(b, c, d);                     \
     a = rotl32(a, s) + b;
 #define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
+#define MD5_G(x, y, z) (((x) & (z)) + ((y) & ~(z)))
 #define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
 #define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 

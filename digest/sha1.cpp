@@ -101,9 +101,10 @@ void sha1_compress_portable(uint32_t h[5], const uint8_t *data, size_t blocks)
 // The fastest compression this processor offers; asked at every call, which costs one cached load.
 static void sha1_compress(uint32_t h[5], const uint8_t *data, size_t blocks)
 {
-    if (cpu_features() & CPU_SHA)
+    if (cpu_features() & CPU_SHA) {
+        cpu_clean_upper();
         sha1_compress_shaext(h, data, blocks);
-    else
+    } else
         sha1_compress_portable(h, data, blocks);
 }
 
@@ -238,7 +239,7 @@ int sha1_calc(SHA1_INFO *info)
     if (rc != RC_OK)
         return rc;
 
-    uint8_t buffer[kReadSize];
+    alignas(64) uint8_t buffer[kReadSize]; // whole cache lines for the vector loads
     DWORD got = 0;
     BOOL ok;
     while ((ok = ReadFile(info->input_h, buffer, kReadSize, &got, nullptr)) == TRUE && got > 0) {
