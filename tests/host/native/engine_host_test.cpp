@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu.h"
 #include "crc32.h"
 #include "dump_reader.h"
 #include "fake_kernel.h"
@@ -476,6 +477,59 @@ TEST(Heap, FreeOfARecordThatNamesNoHeapDoesNothing)
     md5_free(md5);
     EXPECT_EQ(fake::heap_stats().frees, before.frees);
     fake::heap_release(md5);
+}
+
+// ---- processor paths ----
+
+// A record's bytes after init, set_input and calc over a copy of d on the path `allowed`, its
+// handle (another for every open) left out, and the reads that the run asked for.
+template <class Info>
+std::string record_after_calc(fake::Device d, uint32_t allowed, int (*init)(Info *), int (*set_input)(Info *, HANDLE),
+                              int (*calc)(Info *), std::vector<ReadRun> &reads)
+{
+    cpu_cap_features(allowed);
+    fake::Open open(d);
+    Info info;
+    init(&info);
+    set_input(&info, open.handle());
+    calc(&info);
+    cpu_cap_features(~0u);
+    info.input_h = nullptr;
+    reads = d.log;
+    return std::string(reinterpret_cast<const char *>(&info), sizeof info);
+}
+
+template <class Info>
+void expect_every_path_as_portable(const fake::Device &d, int (*init)(Info *), int (*set_input)(Info *, HANDLE),
+                                   int (*calc)(Info *))
+{
+    std::vector<ReadRun> portable_reads, reads;
+    std::string portable = record_after_calc(d, 0, init, set_input, calc, portable_reads);
+    for (uint32_t allowed : {uint32_t{CPU_CLMUL | CPU_SHA}, ~0u}) {
+        EXPECT_EQ(record_after_calc(d, allowed, init, set_input, calc, reads), portable) << "paths " << allowed;
+        EXPECT_EQ(reads, portable_reads) << "paths " << allowed;
+    }
+}
+
+// Reads cut anywhere hand the fast paths every length and alignment, and now and then fail.
+TEST(Paths, EveryPathLeavesTheRecordsByteForByteAsThePortableOne)
+{
+    SCOPED_TRACE("paths offered here: " + std::to_string(cpu_features()));
+    uint32_t x = 20261209;
+    auto next = [&x](uint32_t n) {
+        x = x * 1664525u + 1013904223u;
+        return (x >> 8) % n;
+    };
+    for (uint8_t trial = 0; trial < 200; trial++) {
+        SCOPED_TRACE(trial);
+        fake::Device d = file_of(bytes_of(next(4) == 0 ? next(600) : next(150000), trial));
+        for (uint32_t i = next(12); i > 0; i--)
+            d.caps.push_back(1 + (next(2) ? next(300) : next(40000)));
+        if (next(8) == 0)
+            d.fail_at = 1 + next(6);
+        expect_every_path_as_portable<CRC32_INFO>(d, crc32_init, crc32_set_input, crc32_calc);
+        expect_every_path_as_portable<SHA1_INFO>(d, sha1_init, sha1_set_input, sha1_calc);
+    }
 }
 
 // ---- dumps ----
