@@ -1,5 +1,6 @@
 # What a user gets: _README.txt beside tavro.exe, and an archive of exactly those two files.
-# cmake -DICONV=<iconv> -DREADME=<UTF-8 source> -DEXE=<tavro.exe> -DZIP=<archive> -P package.cmake
+# cmake -DFILE=<time> -P cmake/with_source_date.cmake -- cmake -DICONV=<iconv>
+#       -DREADME=<UTF-8 source> -DEXE=<tavro.exe> -DZIP=<archive> -P package.cmake
 #
 # The readme is written in code page 932 with CRLF line ends, which Notepad on any Japanese Windows
 # reads. A character that code page 932 lacks, or maps to another one on the way back (U+301C WAVE
@@ -29,7 +30,19 @@ if(NOT rc EQUAL 0 OR NOT differ EQUAL 0)
 endif()
 file(RENAME "${out}.tmp" "${out}")
 
-# Bare names, so that unpacking puts both files in one folder.
+# The same bytes from every build of one commit. The entries' modes come from the files, so they
+# are set here rather than left to the umask. cmake -E tar gives every entry the time in
+# SOURCE_DATE_EPOCH (this runs under it): modified, accessed and created alike; --mtime would set
+# the first only. A zip entry's DOS time is local time, hence one fixed zone.
+if(NOT "$ENV{SOURCE_DATE_EPOCH}" MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "run under SOURCE_DATE_EPOCH (cmake/with_source_date.cmake)")
+endif()
+file(CHMOD "${dir}/tavro.exe" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+                                          GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(CHMOD "${dir}/_README.txt" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+set(ENV{TZ} UTC0)
+
+# Bare names, so that unpacking puts both files in one folder; in this order.
 file(REMOVE "${ZIP}")
 execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip tavro.exe _README.txt
                 WORKING_DIRECTORY "${dir}" RESULT_VARIABLE rc)
