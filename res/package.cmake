@@ -1,4 +1,5 @@
-# What a user gets: _README.txt beside tavro.exe, and an archive of exactly those two files.
+# What a user gets: _README.txt beside tavro.exe, an archive of exactly those two files and the
+# archive's SHA-256 in <archive>.sha256.
 # cmake -DFILE=<time> -P cmake/with_source_date.cmake -- cmake -DICONV=<iconv>
 #       -DREADME=<UTF-8 source> -DEXE=<tavro.exe> -DZIP=<archive> -P package.cmake
 #
@@ -43,10 +44,15 @@ file(CHMOD "${dir}/_README.txt" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WO
 set(ENV{TZ} UTC0)
 
 # Bare names, so that unpacking puts both files in one folder; in this order.
-file(REMOVE "${ZIP}")
+file(REMOVE "${ZIP}" "${ZIP}.sha256")
 execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip tavro.exe _README.txt
                 WORKING_DIRECTORY "${dir}" RESULT_VARIABLE rc)
 execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tf "${ZIP}" OUTPUT_VARIABLE entries)
 if(NOT rc EQUAL 0 OR NOT entries STREQUAL "tavro.exe\n_README.txt\n")
   message(FATAL_ERROR "${ZIP}: should hold tavro.exe and _README.txt only, holds:\n${entries}")
 endif()
+
+# The archive's SHA-256 in sha256sum's format, beside it, so that sha256sum -c checks it.
+file(SHA256 "${ZIP}" sum)
+get_filename_component(name "${ZIP}" NAME)
+file(WRITE "${ZIP}.sha256" "${sum}  ${name}\n")
