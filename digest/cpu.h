@@ -19,7 +19,7 @@ uint32_t cpu_features(void);
 
 // Clears the upper halves of the vector registers where the processor has them (AVX, and the
 // system saves them). Legacy-SSE code that runs while other code in the process has left them
-// dirty pays for every instruction (seen: 25% of SHA-1 after a CRC library that leaves them so);
+// dirty pays for every instruction (seen: a fifth of SHA-1 after a CRC library that leaves them so);
 // the paths built on legacy SSE call this first. Any processor may call it.
 void cpu_clean_upper(void);
 

@@ -95,8 +95,10 @@ CrcFold pick_fold()
     uint32_t features = cpu_features();
     if (features & CPU_VPCLMUL512)
         return crc32_fold_vpclmul512;
-    if (features & CPU_CLMUL)
+    if (features & CPU_CLMUL) {
+        cpu_clean_upper(); // its code is legacy SSE
         return crc32_fold_clmul;
+    }
     return crc32_fold_table;
 }
 
@@ -121,8 +123,6 @@ int crc32_calc(CRC32_INFO *info)
         return rc;
 
     const CrcFold fold = pick_fold();
-    if (fold == crc32_fold_clmul)
-        cpu_clean_upper();                 // legacy SSE
     alignas(64) uint8_t buffer[kReadSize]; // whole cache lines for the vector loads
     uint32_t c = 0xFFFFFFFFu;
     DWORD got = 0;
