@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 
-#include "cpu.h"
 #include "fake_kernel.h"
 #include "reference.h"
 
@@ -926,9 +926,7 @@ std::vector<DumpField> dump_fields(const SHA1_INFO &info)
 void run_fuzz_case(const uint8_t *data, size_t size)
 {
     Reader r(data, size);
-    // Every case on one of the paths: portable, 128-bit, or all that the processor offers.
-    static const uint32_t kPaths[] = {0, CPU_CLMUL | CPU_SHA, ~0u};
-    cpu_cap_features(kPaths[r.below(3)]);
+    cpu_cap_features(kPathCaps[r.below(std::size(kPathCaps))]);
     switch (r.below(5)) {
     case 0:
         file_run(r);

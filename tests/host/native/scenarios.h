@@ -7,11 +7,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "cpu.h"
 #include "crc32.h"
 #include "dump_reader.h"
 #include "md5.h"
 #include "sha1.h"
 
+// The engine paths as cpu_cap_features caps: portable, 128-bit, all that the processor offers.
+inline constexpr uint32_t kPathCaps[] = {0, CPU_CLMUL | CPU_SHA, ~0u};
+
+// Each case runs on one of kPathCaps.
 void run_fuzz_case(const uint8_t *data, size_t size);
 
 // The named-field lines each dump must show, with the values the record holds.
