@@ -16,6 +16,7 @@
 #include "cpu.h"
 #include "crc32.h"
 #include "md5.h"
+#include "paths.h"
 #include "ref_crc32.h"
 #include "ref_sha1.h"
 #include "sha1.h"
@@ -117,11 +118,6 @@ const BENCH_CASE kCases[] = {
 };
 constexpr int kCaseCount = sizeof kCases / sizeof kCases[0];
 
-const struct {
-    uint32_t bit;
-    const char *name;
-} kFeatureNames[] = {{CPU_CLMUL, "clmul"}, {CPU_SHA, "sha"}, {CPU_VPCLMUL512, "vpclmul512"}};
-
 struct CASE_RESULT {
     bool wanted;
     bool failed;
@@ -175,9 +171,7 @@ int main(int argc, char **argv)
     }
     uint32_t offered = cpu_features();
     printf("features");
-    for (const auto &f : kFeatureNames)
-        if (offered & f.bit)
-            printf(" %s", f.name);
+    print_path_names(offered);
     printf("\n");
 
     static CASE_RESULT results[kCaseCount];

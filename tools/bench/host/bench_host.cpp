@@ -25,6 +25,7 @@
 #include "cpu.h"
 #include "crc32.h"
 #include "md5.h"
+#include "../paths.h"
 #include "mem_kernel.h"
 #include "sha1.h"
 
@@ -112,31 +113,31 @@ template <class Take> bool read_all(HANDLE file_h, DWORD read_size, Take take)
     return ok == TRUE;
 }
 
-bool run_isal_crc32(HANDLE file_h, DWORD read_size, char check[kCheckText])
+// A CRC-32 peer through the peers' read loop; update(crc, bytes, count) gives the next value.
+template <class Update> bool run_crc_peer(HANDLE file_h, DWORD read_size, char check[kCheckText], Update update)
 {
     uint32_t crc = 0;
-    if (!read_all(file_h, read_size, [&](const uint8_t *p, DWORD n) { crc = crc32_gzip_refl(crc, p, n); }))
+    if (!read_all(file_h, read_size, [&](const uint8_t *p, DWORD n) { crc = update(crc, p, n); }))
         return false;
     snprintf(check, kCheckText, "%08x", crc);
     return true;
+}
+
+bool run_isal_crc32(HANDLE file_h, DWORD read_size, char check[kCheckText])
+{
+    return run_crc_peer(file_h, read_size, check, crc32_gzip_refl);
 }
 
 bool run_libdeflate_crc32(HANDLE file_h, DWORD read_size, char check[kCheckText])
 {
-    uint32_t crc = 0;
-    if (!read_all(file_h, read_size, [&](const uint8_t *p, DWORD n) { crc = libdeflate_crc32(crc, p, n); }))
-        return false;
-    snprintf(check, kCheckText, "%08x", crc);
-    return true;
+    return run_crc_peer(file_h, read_size, check, libdeflate_crc32);
 }
 
 bool run_zlib_crc32(HANDLE file_h, DWORD read_size, char check[kCheckText])
 {
-    uLong crc = crc32(0, nullptr, 0);
-    if (!read_all(file_h, read_size, [&](const uint8_t *p, DWORD n) { crc = crc32(crc, p, n); }))
-        return false;
-    snprintf(check, kCheckText, "%08lx", crc);
-    return true;
+    return run_crc_peer(file_h, read_size, check, [](uint32_t crc, const uint8_t *p, DWORD n) {
+        return static_cast<uint32_t>(crc32(crc, p, n));
+    });
 }
 
 // OpenSSL 3 deprecates the one-algorithm calls, but they are its fastest way to a digest.
@@ -191,11 +192,6 @@ struct CASE_RESULT {
     char check[kCheckText];
     DWORD request_size; // the largest ReadFile count it asked for
 };
-
-const struct {
-    uint32_t bit;
-    const char *name;
-} kFeatureNames[] = {{CPU_CLMUL, "clmul"}, {CPU_SHA, "sha"}, {CPU_VPCLMUL512, "vpclmul512"}};
 
 // Deterministic pseudo-random content (splitmix64), the same in every run.
 std::vector<uint8_t> make_data(uint64_t size)
@@ -274,9 +270,7 @@ int main()
            static_cast<unsigned long long>(kFileSize), rounds);
     printf("processor: %s\n", processor_name().c_str());
     printf("paths offered (cpu_features):");
-    for (const auto &f : kFeatureNames)
-        if (offered & f.bit)
-            printf(" %s", f.name);
+    print_path_names(offered);
     printf("%s\n\n", offered == 0 ? " none, portable code only" : "");
 
     static CASE_RESULT results[kCaseCount];
