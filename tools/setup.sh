@@ -24,6 +24,17 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 
+# A mirror caught mid-sync serves one index short (seen: the i386 list of the security suite);
+# apt-get update then fails although the other lists are fresh. Try again, then go on with them.
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    apt-get update -qq >/dev/null 2>&1 && return 0
+    [ "$try" -lt 3 ] && sleep 5
+  done
+  echo "setup: apt-get update failed; using the lists it has" >&2
+}
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   need_update=1
@@ -37,12 +48,7 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   echo "setup: installing ${missing[*]}" >&2
-  # A mirror caught mid-sync serves one index short (seen: the i386 list of the security suite);
-  # apt-get update then fails although the other lists are fresh. Try again, then go on with them.
-  for try in 1 2 3; do
-    apt-get update -qq >/dev/null 2>&1 && break
-    [ "$try" -lt 3 ] && sleep 5 || echo "setup: apt-get update failed; using the lists it has" >&2
-  done
+  apt_update
   if [ ${#missing[@]} -gt 0 ]; then
     # Without one suite's i386 list, amd64 and i386 candidates of the same library differ and
     # Multi-Arch packages cannot be paired; the release's own suite has both at one version.
@@ -105,7 +111,7 @@ install_qemu() {
   fi
   # Missing or too old: either way it comes from backports.
   echo "setup: installing qemu-user from $codename-backports" >&2
-  apt-get update -qq >/dev/null
+  apt_update
   apt-get install -y -qq --no-install-recommends -t "$codename-backports" qemu-user >/dev/null
 }
 
