@@ -1,12 +1,14 @@
-# What a user gets: _README.txt beside tavro.exe, an archive of exactly those two files and the
-# archive's SHA-256 in <archive>.sha256.
-# cmake -DFILE=<time> -P cmake/with_source_date.cmake -- cmake -DICONV=<iconv>
-#       -DREADME=<UTF-8 source> -DEXE=<tavro.exe> -DZIP=<archive> -P package.cmake
+# What a user gets: _README.txt and LICENSE.txt beside tavro.exe, an archive of exactly those three
+# files and the archive's SHA-256 in <archive>.sha256.
+# cmake -DFILE=<time> -P cmake/with_source_date.cmake -- cmake -DICONV=<iconv> -DPYTHON=<python3>
+#       -DREADME=<UTF-8 source> -DLICENSE=<LICENSE> -DNOTICES=<notices.txt> -DEXE=<tavro.exe>
+#       -DMAP=<tavro.exe's linker map> -DZIP=<archive> -P package.cmake
 #
 # The readme is written in code page 932 with CRLF line ends, which Notepad on any Japanese Windows
 # reads. A character that code page 932 lacks, or maps to another one on the way back (U+301C WAVE
 # DASH becomes U+FF5E, for one), stops the build rather than reaching the user changed.
 
+cmake_policy(SET CMP0057 NEW) # if(IN_LIST)
 get_filename_component(dir "${EXE}" DIRECTORY)
 set(out "${dir}/_README.txt")
 
@@ -31,25 +33,55 @@ if(NOT rc EQUAL 0 OR NOT differ EQUAL 0)
 endif()
 file(RENAME "${out}.tmp" "${out}")
 
-# The same bytes from every build of one commit. The entries' modes come from the files, so they
-# are set here rather than left to the umask. cmake -E tar gives every entry the time in
-# SOURCE_DATE_EPOCH (this runs under it): modified, accessed and created alike; --mtime would set
-# the first only. A zip entry's DOS time is local time, hence one fixed zone.
+# The parts of the compiler's runtime that the link took, as its map records them: archive members
+# and whole object files. LICENSE.txt names each with its licence (res/notices.txt); a part not
+# listed here stops the build until its terms are read and its notice, if it asks for one, added.
+set(covered
+  # tavro's own code
+  objects.a libtavro_shell.a libtavro_digest.a
+  # mingw-w64: start-up code, C runtime helpers, import stubs of the system DLLs
+  crt2.o libmingw32.a libmingwex.a libmsvcrt.a libkernel32.a libuser32.a libgdi32.a libcomctl32.a
+  libcomdlg32.a libshell32.a libshlwapi.a libadvapi32.a
+  # GCC's runtime libraries
+  crtbegin.o crtend.o libgcc.a libssp.a libssp_nonshared.a)
+file(READ "${MAP}" map)
+string(FIND "${map}" "\nDiscarded input sections" members_end)
+string(SUBSTRING "${map}" 0 ${members_end} members)
+string(REGEX MATCHALL "\n[^ \n(]*\\.a\\(" taken "${members}")
+string(REGEX MATCHALL "LOAD [^\n]*\\.o\n" loaded "${map}")
+set(uncovered "")
+foreach(part IN LISTS taken loaded)
+  string(REGEX REPLACE "^\n|^LOAD |[(\n]+$" "" part "${part}")
+  get_filename_component(part "${part}" NAME)
+  if(NOT part IN_LIST covered)
+    list(APPEND uncovered "${part}")
+  endif()
+endforeach()
+if(NOT taken OR uncovered)
+  list(REMOVE_DUPLICATES uncovered)
+  message(FATAL_ERROR "${MAP}: tavro.exe links parts that LICENSE.txt does not cover: ${uncovered}")
+endif()
+
+# tavro's licence, then the notices of what the link took, with CRLF line ends for Notepad.
+file(READ "${LICENSE}" licence)
+file(READ "${NOTICES}" notices)
+string(REPLACE "\n" "\r\n" text "${licence}${notices}")
+file(WRITE "${dir}/LICENSE.txt" "${text}")
+
+# The same bytes from every build of one commit, whoever builds it: make_zip.py takes the names,
+# modes and time given and nothing from the disk or the builder.
 if(NOT "$ENV{SOURCE_DATE_EPOCH}" MATCHES "^[0-9]+$")
   message(FATAL_ERROR "run under SOURCE_DATE_EPOCH (cmake/with_source_date.cmake)")
 endif()
-file(CHMOD "${dir}/tavro.exe" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
-                                          GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-file(CHMOD "${dir}/_README.txt" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-set(ENV{TZ} UTC0)
-
-# Bare names, so that unpacking puts both files in one folder; in this order.
+get_filename_component(here "${CMAKE_CURRENT_LIST_FILE}" DIRECTORY)
 file(REMOVE "${ZIP}" "${ZIP}.sha256")
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip tavro.exe _README.txt
-                WORKING_DIRECTORY "${dir}" RESULT_VARIABLE rc)
+# Bare names, so that unpacking puts the three files in one folder; in this order.
+execute_process(COMMAND "${PYTHON}" "${here}/make_zip.py" "${ZIP}" "$ENV{SOURCE_DATE_EPOCH}"
+                        "${dir}/tavro.exe:755" "${dir}/_README.txt" "${dir}/LICENSE.txt"
+                RESULT_VARIABLE rc)
 execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tf "${ZIP}" OUTPUT_VARIABLE entries)
-if(NOT rc EQUAL 0 OR NOT entries STREQUAL "tavro.exe\n_README.txt\n")
-  message(FATAL_ERROR "${ZIP}: should hold tavro.exe and _README.txt only, holds:\n${entries}")
+if(NOT rc EQUAL 0 OR NOT entries STREQUAL "tavro.exe\n_README.txt\nLICENSE.txt\n")
+  message(FATAL_ERROR "${ZIP}: should hold tavro.exe, _README.txt and LICENSE.txt only, holds:\n${entries}")
 endif()
 
 # The archive's SHA-256 in sha256sum's format, beside it, so that sha256sum -c checks it.
