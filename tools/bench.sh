@@ -38,8 +38,7 @@ build_host_bench() {
   { cmake -S "$tavro_root/tools/bench/host" -B "$host_build" -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_CXX_COMPILER=g++ && cmake --build "$host_build" -j "$(nproc)"; } >"$log" 2>&1 ||
     { cat "$log" >&2; return 1; }
-  if grep -q 'warning:' "$log"; then grep -B2 -A4 'warning:' "$log" >&2; fi
-  return 0
+  tavro_show_warnings "$log"
 }
 
 tavro_prepare

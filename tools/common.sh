@@ -3,17 +3,26 @@
 tavro_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 tavro_build=${TAVRO_BUILD_DIR:-$tavro_root/build}
 
-# Configures (once) and builds the cross tree quietly; compiler output shows only on failure.
+# Configures and builds the cross tree quietly; compiler and CMake output shows only on failure,
+# and warnings (the compiler's "warning:", CMake's "CMake Warning") always. The configure runs every
+# time: it takes a second on a configured tree, and a tree whose last configure failed or was
+# interrupted is mended by the next run instead of being skipped for good.
 tavro_build_all() {
-  local log="$tavro_build/build.log"
+  local log="$tavro_build/build.log" config_log="$tavro_build/configure.log"
   mkdir -p "$tavro_build"
-  if [ ! -f "$tavro_build/CMakeCache.txt" ]; then
-    cmake -S "$tavro_root" -B "$tavro_build" -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$tavro_root/cmake/i686-w64-mingw32.cmake" >"$log" 2>&1 \
-      || { cat "$log" >&2; return 1; }
-  fi
+  cmake -S "$tavro_root" -B "$tavro_build" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$tavro_root/cmake/i686-w64-mingw32.cmake" >"$config_log" 2>&1 \
+    || { cat "$config_log" >&2; return 1; }
   cmake --build "$tavro_build" -j "$(nproc)" >"$log" 2>&1 || { cat "$log" >&2; return 1; }
-  if grep -q 'warning:' "$log"; then grep -B2 -A4 'warning:' "$log" >&2; fi
+  tavro_show_warnings "$config_log" "$log"
+}
+
+# Prints the warnings in the given logs, with a little context, to standard error.
+tavro_show_warnings() {
+  local f
+  for f in "$@"; do
+    grep -Eq 'warning:|CMake Warning' "$f" && grep -E -B2 -A4 'warning:|CMake Warning' "$f" >&2
+  done
   return 0
 }
 

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(
-  cmake make python3 locales
+  # git reads the last commit's time, which the outputs record; unzip tests the archive.
+  cmake make python3 locales git unzip
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   googletest
   # wine64 brings the native wineserver, which serves the 32-bit prefix even where 32-bit Wine
@@ -18,10 +19,12 @@ packages=(
   libisal-dev libdeflate-dev
 )
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "setup: run as root (installs Debian packages)" >&2
+# Root only for what changes the machine, so that any user can build and test once all is there.
+need_root() {
+  [ "$(id -u)" -eq 0 ] && return 0
+  echo "setup: $1 needs root: run tools/setup.sh (or the README's command) as root once" >&2
   exit 1
-fi
+}
 export DEBIAN_FRONTEND=noninteractive
 
 # A mirror caught mid-sync serves one index short (seen: the i386 list of the security suite);
@@ -36,6 +39,7 @@ apt_update() {
 }
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  need_root "adding the i386 architecture"
   dpkg --add-architecture i386
   need_update=1
 fi
@@ -47,6 +51,7 @@ for p in "${packages[@]}"; do
   grep -qx 'install ok installed' <<<"$status" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
+  need_root "installing ${missing[*]}"
   echo "setup: installing ${missing[*]}" >&2
   apt_update
   if [ ${#missing[@]} -gt 0 ]; then
@@ -61,6 +66,7 @@ fi
 # Wine takes code page 932 from LC_ALL=ja_JP.UTF-8; with the locale generated, the Unix side
 # (file names, the shell) speaks it too instead of warning.
 if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  need_root "generating the ja_JP.UTF-8 locale"
   sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
   locale-gen >/dev/null
@@ -98,6 +104,7 @@ install_qemu() {
   if [ -n "$version" ] && dpkg --compare-versions "$version" ge 1:8.1 && [ -x /usr/bin/qemu-i386 ]; then
     return 0
   fi
+  need_root "installing qemu-user"
   local codename list=/etc/apt/sources.list.d/tavro-backports.sources mirror key
   codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
   if [ ! -f "$list" ]; then
@@ -119,14 +126,13 @@ install_qemu() {
 # interpreter now, so the entry keeps working whatever is mounted later.
 register_qemu() {
   local dir=/proc/sys/fs/binfmt_misc entry=/proc/sys/fs/binfmt_misc/qemu-i386
-  [ -e "$dir/register" ] || mount -t binfmt_misc binfmt_misc "$dir"
-  if [ -e "$entry" ]; then
-    if grep -qx enabled "$entry" && grep -qx 'interpreter /usr/bin/qemu-i386' "$entry" &&
-      grep -q '^flags: .*F' "$entry"; then
-      return 0
-    fi
-    echo -1 >"$entry"
+  if [ -e "$entry" ] && grep -qx enabled "$entry" && grep -qx 'interpreter /usr/bin/qemu-i386' "$entry" &&
+    grep -q '^flags: .*F' "$entry"; then
+    return 0
   fi
+  need_root "registering qemu-i386"
+  [ -e "$dir/register" ] || mount -t binfmt_misc binfmt_misc "$dir"
+  [ -e "$entry" ] && echo -1 >"$entry"
   local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
   local mask='\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
   echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:F" >"$dir/register"
