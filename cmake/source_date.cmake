@@ -23,6 +23,9 @@ elseif(EXISTS "${SRC}/.git")
   # A checkout that another user owns (a bind mount, a copy made by root) is read all the same:
   # git refuses it by default, but building the tree runs its own scripts anyway, so reading its
   # history trusts nothing more.
+  # Nor does git look above the tree: a broken .git must not yield some enclosing checkout's time.
+  get_filename_component(above "${SRC}" DIRECTORY)
+  set(ENV{GIT_CEILING_DIRECTORIES} "${above}")
   execute_process(COMMAND "${GIT}" -c safe.directory=* -C "${SRC}" log -1 --no-show-signature
                           --format=%ct
                   OUTPUT_VARIABLE time ERROR_VARIABLE err RESULT_VARIABLE rc
