@@ -5,8 +5,9 @@ tavro_build=${TAVRO_BUILD_DIR:-$tavro_root/build}
 
 # Configures and builds the cross tree quietly; compiler and CMake output shows only on failure,
 # and warnings (the compiler's "warning:", CMake's "CMake Warning") always. The configure runs every
-# time: it takes a second on a configured tree, and a tree whose last configure failed or was
-# interrupted is mended by the next run instead of being skipped for good.
+# time: it takes a few seconds on a configured tree, and a tree whose last configure failed or was
+# interrupted is mended by the next run instead of being skipped for good, and a tool installed since
+# (git, say) is found.
 tavro_build_all() {
   local log="$tavro_build/build.log" config_log="$tavro_build/configure.log"
   mkdir -p "$tavro_build"

@@ -27,15 +27,22 @@ else()
   set(other_mask 0077)
 endif()
 
-# The sources as they stand, changes not yet committed included (what git tracks or would track,
-# and its history), owned by the other user.
+# The sources as they stand, owned by the other user: in a checkout what git tracks or would track,
+# changes not yet committed included, and its history; elsewhere all but the build tree.
 set(src "${SRC}")
 if(uid STREQUAL "0")
   set(src "${work}/src")
   file(MAKE_DIRECTORY "${src}")
+  if(EXISTS "${SRC}/.git")
+    set(list_sources "git -c safe.directory='*' -c core.quotePath=false ls-files -z --cached --others \
+                      --exclude-standard && printf '.git\\0'")
+  else()
+    file(RELATIVE_PATH in_src "${SRC}" "${BUILD}")
+    set(list_sources "find . -path './${in_src}' -prune -o -type f -print0")
+  endif()
   execute_process(
-    COMMAND sh -c "git -c safe.directory='*' -c core.quotePath=false ls-files -z --cached --others \
-                   --exclude-standard | tar --null --ignore-failed-read -T - -cf - .git | tar -C \"$1\" -xf -" sh "${src}"
+    COMMAND sh -c "{ ${list_sources}; } | tar --null --ignore-failed-read -T - -cf - | tar -C \"$1\" -xf -"
+            sh "${src}"
     WORKING_DIRECTORY "${SRC}" RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "copying ${SRC} failed: ${err}")
