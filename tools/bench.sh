@@ -9,7 +9,8 @@
 # Not part of the test suite.
 #   TAVRO_BENCH_HOST_ROUNDS  rounds of the host section, the best counts (default 9)
 #   TAVRO_BENCH_ROUNDS       runs per case of the Wine section, the best counts (default 5)
-# Exit status: 0 all targets met, 1 a value disagreed or a run failed, 2 a target was missed;
+# Exit status: 0 all targets met, 1 a value disagreed or a run failed, 2 a target was missed (on the
+# host, by more than the run's own spread);
 # over both sections, 1 beats 2 beats 0.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"

@@ -72,12 +72,14 @@ if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
   locale-gen >/dev/null
 fi
 
-# --- 32-bit programs --------------------------------------------------------------------------
-# Some kernels run 64-bit user code only (IA-32 emulation off): every i386 program, the Wine
-# loader among them, fails with "Exec format error". There, binfmt_misc hands i386 programs to
-# qemu-i386. Debian 12's own qemu (7.2) spends about a minute per Wine process emulating mmap;
-# 8.1 and later do not, so qemu comes from backports. A machine that runs them natively is not
-# touched.
+# --- qemu's user-mode emulator ---------------------------------------------------------------
+# Every machine runs the engines' host tests under qemu-x86_64 on processor models that lack some
+# of the fast paths' instructions. Some kernels also run 64-bit user code only (IA-32 emulation
+# off): every i386 program, the Wine loader among them, fails with "Exec format error"; there, and
+# only there, binfmt_misc hands i386 programs to qemu-i386. Debian 12's own qemu (7.2) emulates no
+# SHA instructions (its models drop them) and spends about a minute per Wine process emulating
+# mmap; backports' 10.0 does neither, so qemu comes from there. Without its recommends (the
+# binfmt packages) installing it registers nothing.
 wine_loader=/usr/lib/wine/wine
 runs_32bit() { timeout 120 "$wine_loader" --version >/dev/null 2>&1; }
 
@@ -101,7 +103,8 @@ debian_mirror() {
 install_qemu() {
   local version
   version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
-  if [ -n "$version" ] && dpkg --compare-versions "$version" ge 1:8.1 && [ -x /usr/bin/qemu-i386 ]; then
+  if [ -n "$version" ] && dpkg --compare-versions "$version" ge 1:10.0 && [ -x /usr/bin/qemu-i386 ] &&
+    [ -x /usr/bin/qemu-x86_64 ]; then
     return 0
   fi
   need_root "installing qemu-user"
@@ -138,8 +141,8 @@ register_qemu() {
   echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:F" >"$dir/register"
 }
 
+install_qemu
 if ! runs_32bit; then
-  install_qemu
   register_qemu
   if ! runs_32bit; then
     echo "setup: 32-bit programs do not start, not even under qemu-i386" >&2

@@ -38,48 +38,43 @@ std::string digest_of(const Expected &e, int value) { return value == CRC32 ? e.
 
 // A named pipe that serves `connections` clients in turn: some bytes, then the server end closes,
 // so the client's read after the data fails (ERROR_BROKEN_PIPE) instead of reaching an end of file.
+// Every instance waits before the first client comes, each served by a thread of its own: a client
+// that gives up without reading would otherwise find no instance when the next one comes.
 class PipeServer {
   public:
-    explicit PipeServer(int connections) : left_(connections)
+    explicit PipeServer(int connections)
     {
         snprintf(name_, sizeof name_, "\\\\.\\pipe\\tavro-actions-%lu", GetCurrentProcessId());
-        pipe_ = make_instance();
-        thread_ = CreateThread(NULL, 0, serve, this, 0, NULL);
+        for (int i = 0; i < connections; i++) {
+            HANDLE pipe = CreateNamedPipeA(name_, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                           PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, NULL);
+            threads_.push_back(CreateThread(NULL, 0, serve, pipe, 0, NULL));
+        }
     }
     ~PipeServer()
     {
-        if (WaitForSingleObject(thread_, 10000) != WAIT_OBJECT_0) {
+        if (WaitForMultipleObjects(threads_.size(), threads_.data(), TRUE, 10000) != WAIT_OBJECT_0) {
             ADD_FAILURE() << "the pipe was not opened as often as expected";
-            TerminateThread(thread_, 1);
+            for (HANDLE thread : threads_)
+                TerminateThread(thread, 1);
         }
-        CloseHandle(thread_);
+        for (HANDLE thread : threads_)
+            CloseHandle(thread);
     }
     const char *name() const { return name_; }
 
   private:
-    HANDLE make_instance()
+    static DWORD WINAPI serve(void *pipe)
     {
-        return CreateNamedPipeA(name_, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
-                                65536, 65536, 0, NULL);
-    }
-    static DWORD WINAPI serve(void *arg)
-    {
-        PipeServer *self = (PipeServer *)arg;
-        while (self->left_-- > 0) {
-            ConnectNamedPipe(self->pipe_, NULL);
-            // The next client must find an instance waiting the moment this one is done.
-            HANDLE next = self->left_ > 0 ? self->make_instance() : NULL;
-            static char bytes[5000];
-            DWORD written = 0;
-            WriteFile(self->pipe_, bytes, sizeof bytes, &written, NULL);
-            CloseHandle(self->pipe_);
-            self->pipe_ = next;
-        }
+        ConnectNamedPipe(pipe, NULL);
+        static const char bytes[5000] = {};
+        DWORD written = 0;
+        WriteFile(pipe, bytes, sizeof bytes, &written, NULL);
+        CloseHandle(pipe);
         return 0;
     }
     char name_[64];
-    int left_;
-    HANDLE pipe_, thread_;
+    std::vector<HANDLE> threads_;
 };
 
 // A file whose size says more than it holds (the kernel's text files under /sys): reads come back

@@ -1,10 +1,16 @@
 // The engines on the host under ASan and UBSan: their read pattern, devices that misbehave,
-// files of 2 GiB and more, SHA-1's bit count near 2^64, the heap and the dumps' byte loops.
+// files of 2 GiB and more, SHA-1's bit count near 2^64, the heap, the choice of processor paths
+// and the dumps' byte loops.
 #include <gtest/gtest.h>
 
+#include <cpuid.h>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 #include <ostream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -531,6 +537,114 @@ TEST(Paths, EveryPathLeavesTheRecordsByteForByteAsThePortableOne)
         expect_every_path_as_portable<CRC32_INFO>(d, crc32_init, crc32_set_input, crc32_calc);
         expect_every_path_as_portable<SHA1_INFO>(d, sha1_init, sha1_set_input, sha1_calc);
     }
+}
+
+// ---- the choice of paths ----
+
+// What each path needs, in the flags of /proc/cpuinfo (which name a feature only when the kernel
+// also saves its registers), and its name in TAVRO_MODEL_PATHS.
+struct PathNeeds {
+    uint32_t path;
+    const char *name;
+    std::vector<std::string> flags;
+    uint32_t paths; // the paths it builds on
+};
+const PathNeeds kPathNeeds[] = {
+    {CPU_CLMUL, "clmul", {"pclmulqdq", "ssse3", "sse4_1"}, 0},
+    {CPU_SHA, "sha", {"sha_ni", "ssse3", "sse4_1"}, 0},
+    {CPU_VPCLMUL512, "vpclmul512", {"vpclmulqdq", "avx512f", "avx512bw"}, CPU_CLMUL},
+};
+
+std::string path_names(uint32_t paths)
+{
+    std::string names;
+    for (const PathNeeds &n : kPathNeeds)
+        if (paths & n.path)
+            names += std::string(names.empty() ? "" : " ") + n.name;
+    return names.empty() ? "none" : names;
+}
+
+std::set<std::string> words_of(const std::string &text)
+{
+    std::istringstream in(text);
+    std::set<std::string> words;
+    for (std::string w; in >> w;)
+        words.insert(w);
+    return words;
+}
+
+// The paths that the system says this processor offers. On one of qemu's processor models the suite
+// names the model's paths in TAVRO_MODEL_PATHS ("none" or names): /proc/cpuinfo there describes the
+// real machine.
+uint32_t paths_reported(std::string &source)
+{
+    uint32_t paths = 0;
+    if (const char *model = std::getenv("TAVRO_MODEL_PATHS")) {
+        source = std::string("TAVRO_MODEL_PATHS=") + model;
+        std::set<std::string> names = words_of(model);
+        for (const PathNeeds &n : kPathNeeds)
+            if (names.erase(n.name))
+                paths |= n.path;
+        names.erase("none");
+        EXPECT_TRUE(names.empty()) << "unknown path names in " << source;
+        return paths;
+    }
+    source = "/proc/cpuinfo";
+    std::ifstream in(source);
+    std::string line;
+    while (std::getline(in, line) && line.rfind("flags", 0) != 0) {
+    }
+    EXPECT_EQ(line.rfind("flags", 0), 0u) << "no flags line in " << source;
+    std::set<std::string> flags = words_of(line.substr(line.find(':') + 1));
+    for (const PathNeeds &n : kPathNeeds) {
+        bool all = (paths & n.paths) == n.paths;
+        for (const std::string &f : n.flags)
+            all = all && flags.count(f) > 0;
+        if (all)
+            paths |= n.path;
+    }
+    return paths;
+}
+
+// Leaving out a path the processor has costs only speed, which no answer shows; offering one it
+// lacks dies of an illegal instruction only where such a processor runs.
+TEST(Paths, OfferedAreExactlyThoseTheSystemReports)
+{
+    std::string source;
+    uint32_t reported = paths_reported(source);
+    EXPECT_EQ(path_names(cpu_features()), path_names(reported)) << "as " << source << " tells";
+}
+
+// XGETBV 1 (the state in use), bit 2: the upper halves of the ymm registers hold something.
+bool ymm_upper_in_use()
+{
+    uint32_t lo, hi;
+    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(1));
+    return (lo & (1u << 2)) != 0;
+}
+
+void dirty_ymm_upper() { __asm__ volatile("vpcmpeqd %%ymm0, %%ymm0, %%ymm0" ::: "xmm0"); }
+
+// Some processors (qemu's models among them) report the halves in use whatever was done to them.
+bool upper_use_tracked()
+{
+    unsigned a, b, c, d;
+    if (!__get_cpuid_count(0xD, 1, &a, &b, &c, &d) || (a & (1u << 2)) == 0)
+        return false;
+    dirty_ymm_upper();
+    bool dirty = ymm_upper_in_use();
+    __asm__ volatile("vzeroupper");
+    return dirty && !ymm_upper_in_use();
+}
+
+// Where AVX is, the legacy-SSE paths rely on cpu_clean_upper to spare them the dirty-upper penalty.
+TEST(Paths, CleanUpperLeavesNoUpperHalfInUseWhereAvxIs)
+{
+    if (!__builtin_cpu_supports("avx") || !upper_use_tracked())
+        GTEST_SKIP() << "no AVX, or the processor does not track the upper halves' use";
+    dirty_ymm_upper();
+    cpu_clean_upper();
+    EXPECT_FALSE(ymm_upper_in_use());
 }
 
 // ---- dumps ----
