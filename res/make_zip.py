@@ -30,8 +30,8 @@ def main(argv):
         sys.exit("make_zip.py: %d is before 1980, the earliest a zip entry can hold" % epoch)
     partial = archive + ".part"
     with zipfile.ZipFile(partial, "w") as z:
-        for spec in argv[3:]:
-            path, _, mode = spec.partition(":")
+        for entry in argv[3:]:
+            path, _, mode = entry.partition(":")
             info = zipfile.ZipInfo(os.path.basename(path), date_time=when)
             info.create_system = 3  # Unix, so that the mode below counts on unpacking
             info.external_attr = (0o100000 | int(mode or "644", 8)) << 16

@@ -20,11 +20,7 @@ tavro_build_all() {
 
 # Prints the warnings in the given logs, with a little context, to standard error.
 tavro_show_warnings() {
-  local f
-  for f in "$@"; do
-    grep -Eq 'warning:|CMake Warning' "$f" && grep -E -B2 -A4 'warning:|CMake Warning' "$f" >&2
-  done
-  return 0
+  grep -h -E -B2 -A4 'warning:|CMake Warning' "$@" >&2 || true
 }
 
 # A 32-bit Wine prefix of the build tree's own, with code page 932 and no debugger on crashes.
