@@ -23,6 +23,13 @@ uint32_t cpu_features(void);
 // the paths built on legacy SSE call this first. Any processor may call it.
 void cpu_clean_upper(void);
 
+// The decision behind cpu_features, open to tests that hand it processors this machine is not. From
+// the processor's answers: its highest basic leaf, ECX of leaf 1, EBX and ECX of leaf 7, and XCR0,
+// which it asks of xcr0_reader only where leaf 1 says the system enabled XSAVE. Answers the paths,
+// with CPU_AVX_SAVED where cpu_clean_upper may use AVX.
+enum : uint32_t { CPU_AVX_SAVED = 1u << 30 };
+uint32_t cpu_decide(uint32_t max_leaf, uint32_t ecx1, uint32_t ebx7, uint32_t ecx7, uint32_t (*xcr0_reader)(void));
+
 // Lets only the paths in `allowed` be used from now on (~0u: all the processor offers), so that
 // tests and the benchmark can run each path, the portable one included, on one machine.
 void cpu_cap_features(uint32_t allowed);

@@ -615,6 +615,72 @@ TEST(Paths, OfferedAreExactlyThoseTheSystemReports)
     EXPECT_EQ(path_names(cpu_features()), path_names(reported)) << "as " << source << " tells";
 }
 
+// Processors this machine is not, each under a system, as CPUID and XGETBV answer there: every bit
+// the processor reports, so that a neighbouring bit read by mistake shows. The registers are from
+// the InstLatx64/InstLatx64 dumps named; where the system left XSAVE off, leaf 1 shows OSXSAVE (bit
+// 27) clear and XCR0 cannot be read.
+struct ProcessorAnswers {
+    const char *name;
+    uint32_t max_leaf, ecx1, ebx7, ecx7, xcr0;
+    uint32_t offered; // paths, with CPU_AVX_SAVED where cpu_clean_upper may use vzeroupper
+};
+constexpr uint32_t kAvx = CPU_AVX_SAVED, kAll = CPU_CLMUL | CPU_SHA | CPU_VPCLMUL512;
+const ProcessorAnswers kProcessors[] = {
+    // GenuineIntel/GenuineIntel0000F41_P4_Prescott_CPUID.txt: no SSSE3, no leaf 7
+    {"Pentium 4 Prescott, XP", 0x5, 0x0000651D, 0, 0, 0, 0},
+    // GenuineIntel/GenuineIntel00006F6_Merom_CPUID.txt: SSSE3 without SSE4.1
+    {"Core 2 Merom, XP", 0xA, 0x0000E3BD, 0, 0, 0, 0},
+    // GenuineIntel/GenuineIntel00106A2_Nehalem-EP_CPUID.txt: SSE4.2 without PCLMULQDQ
+    {"Nehalem-EP, XP", 0xB, 0x00BCE3BD, 0, 0, 0, 0},
+    // GenuineIntel/GenuineIntel00206C2_Gulftown_CPUID.txt
+    {"Westmere Gulftown, XP", 0xB, 0x029AE3BF, 0, 0, 0, CPU_CLMUL},
+    // GenuineIntel/GenuineIntel00206A7_SandyBridge_CPUID.txt
+    {"Sandy Bridge, 7 SP1", 0xD, 0x1FBAE3FF, 0, 0, 0x7, CPU_CLMUL | kAvx},
+    {"Sandy Bridge, XP (XSAVE off)", 0xD, 0x1FBAE3FF & ~(1u << 27), 0, 0, 0, CPU_CLMUL},
+    {"Sandy Bridge, XSAVE of x87 and SSE only", 0xD, 0x1FBAE3FF, 0, 0, 0x3, CPU_CLMUL},
+    // GenuineIntel/GenuineIntel00306C3_Haswell_CPUID.txt
+    {"Haswell, 10", 0xD, 0x7FFAFBFF, 0x000027AB, 0, 0x7, CPU_CLMUL | kAvx},
+    // GenuineIntel/GenuineIntel00506F1_Denverton_CPUID.txt: Goldmont, SHA without AVX. Its leaf 0xD
+    // shows that system saving MPX state; the Skylake-X and Cascade Lake rows take it so too.
+    {"Atom C3958 Goldmont, 10", 0x15, 0x4FF8EBBF, 0x2294E283, 0, 0x1B, CPU_CLMUL | CPU_SHA},
+    // GenuineIntel/GenuineIntel0050654_SkylakeX_CPUID.txt: AVX-512 without VPCLMULQDQ
+    {"Skylake-X, 10", 0x16, 0x7FFEFBBF, 0xD39FFFFB, 0, 0xFF, CPU_CLMUL | kAvx},
+    // GenuineIntel/GenuineIntel0050656_CascadeLakeSP_CPUID.txt: VNNI (bit 11) without VPCLMULQDQ
+    {"Cascade Lake-SP, 10", 0x16, 0x7FFEFBFF, 0xD39FFFFB, 0x00000808, 0xFF, CPU_CLMUL | kAvx},
+    // GenuineIntel/GenuineIntel00706E5_IceLakeY_CPUID.txt
+    {"Ice Lake, 10", 0x1B, 0x7FFAFBBF, 0xF2BF27EF, 0x40405F4E, 0xE7, kAll | kAvx},
+    {"Ice Lake, 7 SP1 (no AVX-512 state)", 0x1B, 0x7FFAFBBF, 0xF2BF27EF, 0x40405F4E, 0x7, CPU_CLMUL | CPU_SHA | kAvx},
+    // AuthenticAMD/AuthenticAMD0870F10_K17_Matisse_CPUID.txt: Zen 2, SHA and AVX2
+    {"Zen 2 Matisse, 10", 0x10, 0x7ED8320B, 0x219C91A9, 0x00400004, 0x7, CPU_CLMUL | CPU_SHA | kAvx},
+    // AuthenticAMD/AuthenticAMD0A60F12_K19_Raphael_03_CPUID.txt: Zen 4
+    {"Zen 4 Raphael, 10", 0x10, 0x7EF8320B, 0xF1BF97A9, 0x00405FCE, 0xE7, kAll | kAvx},
+};
+
+const ProcessorAnswers *g_asked; // the row whose XCR0 the decision may read
+
+uint32_t row_xcr0(void)
+{
+    EXPECT_NE(g_asked->ecx1 & (1u << 27), 0u) << g_asked->name << ": XGETBV with XSAVE off raises #UD";
+    return g_asked->xcr0;
+}
+
+std::string offer_names(uint32_t offered)
+{
+    return path_names(offered) + (offered & CPU_AVX_SAVED ? " +vzeroupper" : "");
+}
+
+// A wrong bit, or a check left out, offers a path where it dies of an illegal instruction.
+TEST(Paths, DecidedRightOnProcessorsThisMachineIsNot)
+{
+    for (const ProcessorAnswers &p : kProcessors) {
+        g_asked = &p;
+        uint32_t offered = cpu_decide(p.max_leaf, p.ecx1, p.ebx7, p.ecx7, row_xcr0);
+        EXPECT_EQ(offered, p.offered) << p.name << ": offers " << offer_names(offered) << ", not "
+                                      << offer_names(p.offered);
+    }
+    g_asked = nullptr;
+}
+
 // XGETBV 1 (the state in use), bit 2: the upper halves of the ymm registers hold something.
 bool ymm_upper_in_use()
 {
