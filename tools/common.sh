@@ -23,11 +23,11 @@ tavro_show_warnings() {
   grep -h -E -B2 -A4 'warning:|CMake Warning' "$@" >&2 || true
 }
 
-# A 32-bit Wine prefix of the build tree's own, with code page 932 and no debugger on crashes.
+# A 32-bit Wine prefix of the build tree's own, with code page 932 (LC_ALL, set once the set-up has
+# made the locale) and no debugger on crashes.
 export WINEPREFIX="$tavro_build/wineprefix"
 export WINEARCH=win32
 export WINEDEBUG=-all
-export LC_ALL=ja_JP.UTF-8
 
 tavro_wine_prefix() {
   if [ ! -f "$WINEPREFIX/.tavro-ready" ]; then
@@ -97,6 +97,7 @@ tavro_emulator() {
 # Installs what is missing, builds, and makes the Wine prefix: what every tool needs first.
 tavro_prepare() {
   "$tavro_root/tools/setup.sh"
+  export LC_ALL=ja_JP.UTF-8
   tavro_build_all
   tavro_wine_prefix
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building and testing tavro needs on Debian 12; quiet and quick when all is there.
-# Where this machine cannot start 32-bit programs itself, it lets qemu's user-mode emulator run them.
+# Installs what building and testing tavro needs on Debian 12 or 13; quiet and quick when all is
+# there. Where this machine cannot start 32-bit programs itself, qemu's user-mode emulator runs them.
 set -euo pipefail
+source "$(dirname "$0")/apt_sources.sh"
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 
 packages=(
   # git reads the last commit's time, which the outputs record; unzip tests the archive.
@@ -14,7 +16,8 @@ packages=(
   xvfb x11-utils xdotool xclip imagemagick
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine
   # The engines' sanitized host build: clang with libFuzzer, zlib and libcrypto as references.
-  clang libclang-rt-14-dev libssl-dev zlib1g-dev
+  # Versionless names: each release's own clang (14 on Debian 12, 19 on 13).
+  clang libclang-rt-dev libssl-dev zlib1g-dev
   # The host benchmark's peers: ISA-L's and libdeflate's CRC-32 (zlib and libcrypto are above).
   libisal-dev libdeflate-dev
 )
@@ -50,16 +53,25 @@ for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null || true)
   grep -qx 'install ok installed' <<<"$status" || missing+=("$p")
 done
+# apt can install nothing from sources that name no mirror of this release.
+need_mirror() {
+  [ -n "$(debian_mirror "$codename")" ] && return 0
+  echo "setup: the apt sources name no Debian mirror for $codename. Add one, as the line" >&2
+  echo "  deb http://MIRROR/debian $codename main" >&2
+  echo "in /etc/apt/sources.list (MIRROR: a Debian mirror's host), then run this again." >&2
+  exit 1
+}
+
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   need_root "installing ${missing[*]}"
+  need_mirror
   echo "setup: installing ${missing[*]}" >&2
   apt_update
   if [ ${#missing[@]} -gt 0 ]; then
     # Without one suite's i386 list, amd64 and i386 candidates of the same library differ and
     # Multi-Arch packages cannot be paired; the release's own suite has both at one version.
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null 2>&1 ||
-      apt-get install -y -qq --no-install-recommends -t "$(. /etc/os-release && echo "$VERSION_CODENAME")" \
-        "${missing[@]}" >/dev/null
+      apt-get install -y -qq --no-install-recommends -t "$codename" "${missing[@]}" >/dev/null
   fi
 fi
 
@@ -76,53 +88,36 @@ fi
 # Every machine runs the engines' host tests under qemu-x86_64 on processor models that lack some
 # of the fast paths' instructions. Some kernels also run 64-bit user code only (IA-32 emulation
 # off): every i386 program, the Wine loader among them, fails with "Exec format error"; there, and
-# only there, binfmt_misc hands i386 programs to qemu-i386. Debian 12's own qemu (7.2) emulates no
-# SHA instructions (its models drop them) and spends about a minute per Wine process emulating
-# mmap; backports' 10.0 does neither, so qemu comes from there. Without its recommends (the
-# binfmt packages) installing it registers nothing.
+# only there, binfmt_misc hands i386 programs to qemu-i386. qemu before 10.0 will not do: 7.2
+# (Debian 12's own) emulates no SHA instructions (its models drop them) and spends about a minute
+# per Wine process emulating mmap. So qemu-user comes from the release where it is new enough
+# (Debian 13), else from the release's backports. Without its recommends (the binfmt packages)
+# installing it registers nothing.
 wine_loader=/usr/lib/wine/wine
 runs_32bit() { timeout 120 "$wine_loader" --version >/dev/null 2>&1; }
-
-# The mirror that the machine's own sources use for the release itself, and its keyring if named.
-debian_mirror() {
-  local codename=$1
-  { cat /etc/apt/sources.list.d/*.sources 2>/dev/null; echo; } | awk -v rel="$codename" '
-    function flush() { if (deb && has_rel && uri != "" && !found) { print uri, key; found = 1 }
-                       deb = has_rel = 0; uri = key = "" }
-    /^[ \t]*$/ { flush(); next }
-    /^Types:/ { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
-    /^URIs:/ { uri = $2 }
-    /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == rel) has_rel = 1 }
-    /^Signed-By:/ { key = $2 }
-    END { flush() }'
-  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | awk -v rel="$codename" '
-    $1 == "deb" { i = 2; if ($i ~ /^\[/) { while ($i !~ /\]$/ && i < NF) i++; i++ }
-                  if ($(i + 1) == rel) { print $i; exit } }'
-}
+qemu_new_enough() { [ -n "$1" ] && [ "$1" != "(none)" ] && dpkg --compare-versions "$1" ge 1:10.0; }
 
 install_qemu() {
-  local version
-  version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
-  if [ -n "$version" ] && dpkg --compare-versions "$version" ge 1:10.0 && [ -x /usr/bin/qemu-i386 ] &&
-    [ -x /usr/bin/qemu-x86_64 ]; then
+  if qemu_new_enough "$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)" &&
+    [ -x /usr/bin/qemu-i386 ] && [ -x /usr/bin/qemu-x86_64 ]; then
     return 0
   fi
   need_root "installing qemu-user"
-  local codename list=/etc/apt/sources.list.d/tavro-backports.sources mirror key
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  if [ ! -f "$list" ]; then
-    read -r mirror key < <(debian_mirror "$codename" | head -n 1) || true
-    if [ -z "${mirror:-}" ]; then
-      echo "setup: no Debian mirror for $codename found in the apt sources" >&2
-      exit 1
-    fi
-    { echo "Types: deb"; echo "URIs: $mirror"; echo "Suites: $codename-backports"; echo "Components: main"
-      [ -z "${key:-}" ] || echo "Signed-By: $key"; } >"$list"
-  fi
-  # Missing or too old: either way it comes from backports.
-  echo "setup: installing qemu-user from $codename-backports" >&2
+  need_mirror
   apt_update
-  apt-get install -y -qq --no-install-recommends -t "$codename-backports" qemu-user >/dev/null
+  local suite=$codename
+  if ! qemu_new_enough "$(apt-cache policy qemu-user | awk '$1 == "Candidate:" { print $2 }')"; then
+    suite=$codename-backports
+    local list=/etc/apt/sources.list.d/tavro-backports.sources mirror key
+    if [ -z "$(debian_mirror "$suite")" ]; then
+      read -r mirror key < <(debian_mirror "$codename" | head -n 1)
+      { echo "Types: deb"; echo "URIs: $mirror"; echo "Suites: $suite"; echo "Components: main"
+        [ -z "${key:-}" ] || echo "Signed-By: $key"; } >"$list"
+      apt_update
+    fi
+  fi
+  echo "setup: installing qemu-user from $suite" >&2
+  apt-get install -y -qq --no-install-recommends -t "$suite" qemu-user >/dev/null
 }
 
 # Registers /usr/bin/qemu-i386 for i386 ELF executables and shared objects. Flag F opens the
