@@ -45,27 +45,27 @@ tavro_wine_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.tavro-no-debugger"
   fi
-  # The UI font's face (MS P Gothic) does not exist here; map it to the IPA proportional Gothic.
-  # regedit reads the value name as UTF-16, whatever the Linux locale.
-  if [ ! -f "$WINEPREFIX/.tavro-fonts" ]; then
+  # Japanese fonts for tavro's controls and for the system's menus, status bars and message boxes
+  # (tools/wine-fonts.reg), applied again whenever that file changes. regedit reads a
+  # "Version 5.00" file as UTF-16, whatever the Linux locale.
+  local fonts="$tavro_root/tools/wine-fonts.reg"
+  if ! cmp -s "$fonts" "$WINEPREFIX/.tavro-fonts"; then
     local reg="$WINEPREFIX/tavro-fonts.reg"
-    { printf '\xff\xfe'
-      printf 'Windows Registry Editor Version 5.00\r\n\r\n%s\r\n"%s"="IPAPGothic"\r\n' \
-        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' 'ＭＳ Ｐゴシック' | iconv -f UTF-8 -t UTF-16LE
-    } >"$reg"
-    wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
+    { printf '\xff\xfe'; sed 's/$/\r/' "$fonts" | iconv -f UTF-8 -t UTF-16LE; } >"$reg"
+    wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.tavro-fonts"
+    cp "$fonts" "$WINEPREFIX/.tavro-fonts"
   fi
 }
 
-# Starts an Xvfb of our own when there is no display; tavro_stop_display stops only that one.
+# Starts an Xvfb of our own when there is no display; tavro_stop_display stops only that one. Its
+# screen holds the tests' virtual desktop (tests/app/desktop.reg): Wine 10 clips one to the screen.
 tavro_xvfb_pid=
 tavro_need_display() {
   [ -n "${DISPLAY:-}" ] && return 0
   local fifo
   fifo=$(mktemp -u) && mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
   tavro_xvfb_pid=$!
   local num
   read -r num <"$fifo"

@@ -1,6 +1,7 @@
 // The real main window in this process: class, creation, controls, relayout, status bar, paint and close.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -430,6 +431,102 @@ TEST_F(MainWindow, OnePaintRequestShowsTheStatusOnce)
     RECT upd;
     EXPECT_FALSE(GetUpdateRect(hwnd, &upd, FALSE)) << "the paint must validate the window";
     EXPECT_EQ(status_text(bar()), loaded(IDS_DONE_ALL));
+}
+
+// A character drawn in `font` as pixels, black on white, with whatever fonts the system falls back
+// to for it.
+std::vector<uint32_t> drawn(HFONT font, wchar_t ch)
+{
+    const int side = 64;
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = side;
+    bi.bmiHeader.biHeight = -side;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void *bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) {
+        DeleteDC(dc);
+        ADD_FAILURE() << "no bitmap to draw on";
+        return {};
+    }
+    HGDIOBJ old_bitmap = SelectObject(dc, bitmap), old_font = SelectObject(dc, font);
+    RECT all = {0, 0, side, side};
+    FillRect(dc, &all, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    TextOutW(dc, 4, 4, &ch, 1);
+    GdiFlush();
+    std::vector<uint32_t> pixels(static_cast<uint32_t *>(bits), static_cast<uint32_t *>(bits) + side * side);
+    SelectObject(dc, old_font);
+    SelectObject(dc, old_bitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return pixels;
+}
+
+std::wstring menu_texts(HMENU menu)
+{
+    std::wstring texts;
+    for (int i = 0; i < GetMenuItemCount(menu); i++) {
+        wchar_t text[128] = L"";
+        GetMenuStringW(menu, i, text, std::size(text), MF_BYPOSITION);
+        texts += text;
+        if (HMENU sub = GetSubMenu(menu, i))
+            texts += menu_texts(sub);
+    }
+    return texts;
+}
+
+std::wstring loaded_texts(UINT first, UINT last)
+{
+    std::wstring texts;
+    for (UINT id = first; id <= last; id++) {
+        wchar_t text[256] = L"";
+        LoadStringW(GetModuleHandleA(nullptr), id, text, std::size(text));
+        texts += text;
+    }
+    return texts;
+}
+
+// The system's fonts for menus, the status bar and message boxes come from the system, not tavro:
+// one without Japanese glyphs (and no fallback with them) draws each character as its missing-glyph
+// box, the same box as a code point no font has.
+TEST_F(MainWindow, MenuStatusBarAndMessageBoxFontsDrawEveryJapaneseCharacter)
+{
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
+    HFONT menu_font = CreateFontIndirectW(&metrics.lfMenuFont);
+    HFONT message_font = CreateFontIndirectW(&metrics.lfMessageFont);
+    const struct {
+        const char *where;
+        HFONT font;
+        std::wstring texts;
+    } uses[] = {
+        {"menu", menu_font, menu_texts(GetMenu(hwnd))},
+        {"status bar", (HFONT)SendMessageA(bar(), WM_GETFONT, 0, 0), loaded_texts(IDS_CALCULATING_CRC32, IDS_FAILED_SHA1)},
+        {"message box", message_font, loaded_texts(IDS_ABOUT, IDS_NO_SHA1)},
+    };
+    for (const auto &use : uses) {
+        ASSERT_NE(use.font, nullptr) << use.where;
+        ASSERT_GT(use.texts.size(), 20u) << use.where;
+        std::vector<uint32_t> box = drawn(use.font, 0x0378); // unassigned
+        std::set<wchar_t> chars(use.texts.begin(), use.texts.end());
+        std::string boxed;
+        for (wchar_t c : chars) {
+            if (c >= 0x80 && c != 0x3000 && drawn(use.font, c) == box) { // U+3000 is a space
+                char code[16];
+                snprintf(code, sizeof code, " U+%04X", (unsigned)c);
+                boxed += code;
+            }
+        }
+        EXPECT_EQ(boxed, "") << "drawn as missing-glyph boxes in the " << use.where << " font";
+    }
+    DeleteObject(menu_font);
+    DeleteObject(message_font);
 }
 
 struct CloseWay {
