@@ -2,7 +2,8 @@
 # files and the archive's SHA-256 in <archive>.sha256.
 # cmake -DFILE=<time> -P cmake/with_source_date.cmake -- cmake -DICONV=<iconv> -DPYTHON=<python3>
 #       -DREADME=<UTF-8 source> -DLICENSE=<LICENSE> -DNOTICES=<notices.txt> -DEXE=<tavro.exe>
-#       -DMAP=<tavro.exe's linker map> -DZIP=<archive> -P package.cmake
+#       -DMAP=<tavro.exe's linker map> -DZIP=<archive> -DTAVRO_DEBIAN=<"Debian 12"> -DTAVRO_MINGW_MAJOR=<10>
+#       -DTAVRO_GCC_MAJOR=<12> -P package.cmake
 #
 # The readme is written in code page 932 with CRLF line ends, which Notepad on any Japanese Windows
 # reads. A character that code page 932 lacks, or maps to another one on the way back (U+301C WAVE
@@ -62,9 +63,11 @@ if(NOT taken OR uncovered)
   message(FATAL_ERROR "${MAP}: tavro.exe links parts that LICENSE.txt does not cover: ${uncovered}")
 endif()
 
-# tavro's licence, then the notices of what the link took, with CRLF line ends for Notepad.
+# tavro's licence, then the notices of what the link took, with CRLF line ends for Notepad. The
+# notices name the release and runtime versions of the toolchain that made this link.
 file(READ "${LICENSE}" licence)
 file(READ "${NOTICES}" notices)
+string(CONFIGURE "${notices}" notices @ONLY)
 string(REPLACE "\n" "\r\n" text "${licence}${notices}")
 file(WRITE "${dir}/LICENSE.txt" "${text}")
 
