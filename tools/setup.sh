@@ -28,7 +28,8 @@ need_root() {
   echo "setup: $1 needs root: run tools/setup.sh (or the README's command) as root once" >&2
   exit 1
 }
-export DEBIAN_FRONTEND=noninteractive
+# No questions, and no word that apt-utils is missing to configure packages early.
+export DEBIAN_FRONTEND=noninteractive DEBCONF_NOWARNINGS=yes
 
 # A mirror caught mid-sync serves one index short (seen: the i386 list of the security suite);
 # apt-get update then fails although the other lists are fresh. Try again, then go on with them.
