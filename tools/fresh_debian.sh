@@ -44,7 +44,12 @@ results=()
 for release in "$@"; do
   tree="$work/$release"
   release_tree "$tree"
-  rm -rf "$tree"
+  # Never into the host's /dev or /proc through a mount that did not come off.
+  if findmnt -rn -o TARGET | grep -qE "^$tree(/|$)"; then
+    echo "fresh_debian: $tree still has mounts; not removing it" >&2
+    exit 1
+  fi
+  rm -rf --one-file-system "$tree" "$work/$release"-*
   mkdir -p "$tree"
   current=$tree
   echo "== $release: debootstrap from $mirror" >&2
@@ -67,7 +72,10 @@ for release in "$@"; do
     line="$release: tools/$cmd.sh exit $status in $((SECONDS - start)) s"
     if [ "$cmd" = run ]; then
       line+="; $(grep -E '^(CRC32|MD5|SHA-1)' "$log" | tr -s ' \n' ' ')"
-      [ ! -f "$tree/root/tavro/build/run/tavro.png" ] || cp "$tree/root/tavro/build/run/tavro.png" "$work/$release-run.png"
+      if [ -f "$tree/root/tavro/build/run/tavro.png" ]; then
+        cp "$tree/root/tavro/build/run/tavro.png" "$work/$release-run.png"
+        line+="; screenshot $work/$release-run.png"
+      fi
     else
       line+="; $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)"
     fi
@@ -79,5 +87,4 @@ for release in "$@"; do
 done
 
 printf '%s\n' "${results[@]}"
-printf 'screenshots: %s\n' "$work"/*-run.png 2>/dev/null || true
 ! printf '%s\n' "${results[@]}" | grep -qvE 'exit 0 '
