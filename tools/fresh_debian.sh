@@ -71,7 +71,7 @@ for release in "$@"; do
     run_in "$tree" "$log" bash "tools/$cmd.sh" || status=$?
     line="$release: tools/$cmd.sh exit $status in $((SECONDS - start)) s"
     if [ "$cmd" = run ]; then
-      line+="; $(grep -E '^(CRC32|MD5|SHA-1)' "$log" | tr -s ' \n' ' ')"
+      line+="; $(grep -E '^(CRC32|MD5|SHA-1)' "$log" | tr -s ' \n' ' ' | sed 's/ $//')"
       if [ -f "$tree/root/tavro/build/run/tavro.png" ]; then
         cp "$tree/root/tavro/build/run/tavro.png" "$work/$release-run.png"
         line+="; screenshot $work/$release-run.png"
