@@ -18,13 +18,16 @@ if [ -z "${mirror:-}" ]; then
   exit 1
 fi
 
+# The mount points at or below a tree.
+mounts_below() { findmnt -rn -o TARGET | { grep -E "^$1(/|$)" || true; }; }
+
 # Everything mounted below a tree, deepest first; and no process left running inside it.
 release_tree() {
   local tree=$1 pid
   for pid in /proc/[0-9]*; do
     if [ "$(readlink "$pid/root" 2>/dev/null)" = "$tree" ]; then kill -9 "${pid#/proc/}" 2>/dev/null || true; fi
   done
-  findmnt -rn -o TARGET | { grep -E "^$tree(/|$)" || true; } | sort -r | while read -r m; do
+  mounts_below "$tree" | sort -r | while read -r m; do
     umount -l "$m" 2>/dev/null || true
   done
 }
@@ -45,7 +48,7 @@ for release in "$@"; do
   tree="$work/$release"
   release_tree "$tree"
   # Never into the host's /dev or /proc through a mount that did not come off.
-  if findmnt -rn -o TARGET | grep -qE "^$tree(/|$)"; then
+  if [ -n "$(mounts_below "$tree")" ]; then
     echo "fresh_debian: $tree still has mounts; not removing it" >&2
     exit 1
   fi
