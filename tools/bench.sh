@@ -42,7 +42,7 @@ build_host_bench() {
   tavro_show_warnings "$log"
 }
 
-tavro_prepare
+tavro_prepare "$@"
 
 # --- 64-bit host, native, before Wine starts so that nothing else runs beside it ---------------
 if build_host_bench; then
@@ -55,23 +55,25 @@ echo
 
 # --- 32-bit engines under Wine ----------------------------------------------------------------
 trap tavro_end_session EXIT
-tavro_begin_session
+trap 'exit 130' INT
+trap 'exit 143' TERM
+tavro_begin_session bench own
 
 mkdir -p "$work"
 python3 "$bench_py" make-file "$data"
 cat "$data" >/dev/null # into the page cache, so that every reader starts warm
 size=$(stat -c %s "$data")
-win_data=$(winepath -w "$data" 2>/dev/null)
+win_data=$(tavro_winepath "$data")
 
 python3 "$bench_py" peers "$data" "$rounds" >"$work/peers.txt"
-wine "$tavro_build/tools/tavro_bench.exe" "$win_data" "$rounds" >"$work/ours.txt" || true
+tavro_wine "$tavro_build/tools/tavro_bench.exe" "$win_data" "$rounds" >"$work/ours.txt" || true
 
 # "Compute all" in the real window, one window per run, each right after a run of the three engines
 # alone, so that both sides of the ratio see the machine in the same state.
 rm -f "$work"/window-*.txt
 for r in $(seq "$rounds"); do
-  wine "$tavro_build/tools/tavro_bench.exe" "$win_data" 1 crc32 md5 sha1 >"$work/window-engines-$r.txt" || true
-  wine "$tavro_build/tools/window/time_calc_all.exe" "$win_data" >"$work/window-run-$r.txt" 2>&1 || true
+  tavro_wine "$tavro_build/tools/tavro_bench.exe" "$win_data" 1 crc32 md5 sha1 >"$work/window-engines-$r.txt" || true
+  tavro_wine "$tavro_build/tools/window/time_calc_all.exe" "$win_data" >"$work/window-run-$r.txt" 2>&1 || true
 done
 python3 "$bench_py" window --window-runs "$work"/window-run-*.txt \
   --engine-runs "$work"/window-engines-*.txt >"$work/window.txt"

@@ -5,7 +5,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-tavro_prepare
+tavro_prepare "$@"
 exe="$tavro_build/app/tavro.exe"
 
 # A Linux path that exists is handed over as its Windows path; anything else as it is.
@@ -13,40 +13,72 @@ to_windows_args() {
   args=()
   local a
   for a in "$@"; do
-    if [ -e "$a" ]; then args+=("$(winepath -w "$a" 2>/dev/null)"); else args+=("$a"); fi
+    if [ -e "$a" ]; then args+=("$(tavro_winepath "$a")"); else args+=("$a"); fi
   done
 }
 
-if [ -n "${DISPLAY:-}" ]; then
-  to_windows_args "$@"
-  exec wine "$exe" "${args[@]}"
-fi
-
-out="$tavro_build/run"
-mkdir -p "$out"
-shot="$out/tavro.png"
 tavro_pid=
 cleanup() {
   if [ -n "$tavro_pid" ]; then kill "$tavro_pid" 2>/dev/null || true; fi
   tavro_end_session
 }
 trap cleanup EXIT
-# The session (and its display) comes first: a Wine program started without a display, winepath
-# too, would leave the prefix's desktop without one, and tavro's window could not be made.
-tavro_begin_session
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+# Waits for tavro's own main window (not another tavro's on the same display) and prints its id.
+main_window() {
+  local win
+  win=$(timeout 30 xdotool search --sync --onlyvisible --pid "$tavro_pid" --name '^tavro$' 2>/dev/null |
+    head -n 1) || true
+  if [ -z "$win" ]; then
+    tavro_say "tavro showed no window on $DISPLAY within 30 s (log: $1)"
+    return 1
+  fi
+  echo "$win"
+}
+
+# Waits for tavro to end; its exit code is the tool's.
+wait_for_tavro() {
+  local status=0
+  wait "$tavro_pid" || status=$?
+  tavro_pid=
+  if [ "$status" -ne 0 ]; then
+    tavro_say "tavro exited with $status"
+    exit 1
+  fi
+  echo "tavro exited with 0"
+}
+
+out="$tavro_build/run"
+mkdir -p "$out"
+log="$out/tavro.log"
+
+if [ -n "${DISPLAY:-}" ]; then
+  tavro_begin_session run user
+  to_windows_args "$@"
+  tavro_wine "$exe" "${args[@]}" >"$log" 2>&1 &
+  tavro_pid=$!
+  main_window "$log" >/dev/null
+  wait_for_tavro
+  exit 0
+fi
+
+shot="$out/tavro.png"
+tavro_begin_session run own
 [ $# -gt 0 ] || set -- "$tavro_root/tools/sample.txt"
 to_windows_args "$@"
 
-wine "$exe" "${args[@]}" >"$out/tavro.log" 2>&1 &
+tavro_wine "$exe" "${args[@]}" >"$log" 2>&1 &
 tavro_pid=$!
-win=$(timeout 30 xdotool search --sync --onlyvisible --name '^tavro$' | head -n 1) || true
-[ -n "$win" ] || { echo "run: the tavro window did not appear (log: $out/tavro.log)" >&2; exit 1; }
+win=$(main_window "$log")
 xdotool windowfocus --sync "$win"
 
 # Compute all through the menu: Alt+L opens 算出(&L), A picks 全て(&A).
 xdotool key --delay 100 alt+l a
-if ! values=$(wine "$tavro_build/tools/window/read_boxes.exe" 60 2>/dev/null); then
-  echo "run: the values did not appear:" >&2
+if ! values=$(tavro_wine "$tavro_build/tools/window/read_boxes.exe" 60 2>/dev/null); then
+  tavro_say "the values did not appear:"
   echo "$values" >&2
   exit 1
 fi
@@ -58,11 +90,4 @@ echo "screenshot: $shot"
 
 # Exit through the menu: Alt+F opens ファイル(&F), X picks 終了(&X).
 xdotool windowfocus --sync "$win" key --delay 100 alt+f x
-status=0
-wait "$tavro_pid" || status=$?
-tavro_pid=
-if [ "$status" -ne 0 ]; then
-  echo "run: tavro exited with $status" >&2
-  exit 1
-fi
-echo "tavro exited with 0"
+wait_for_tavro
