@@ -5,7 +5,6 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-tavro_prepare "$@"
 exe="$tavro_build/app/tavro.exe"
 
 # A Linux path that exists is handed over as its Windows path; anything else as it is.
@@ -26,6 +25,7 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
+tavro_prepare "$@"
 
 # Waits for tavro's own main window (not another tavro's on the same display) and prints its id.
 main_window() {

@@ -9,8 +9,6 @@ source "$(dirname "$0")/common.sh"
 # fails with its name instead of holding the suite.
 default_timeout=600
 
-tavro_prepare "$@"
-
 ctest_pid=
 stop() {
   trap '' INT TERM HUP
@@ -24,6 +22,7 @@ trap stop EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
+tavro_prepare "$@"
 tavro_begin_session test own
 
 # In the background, so that a signal to this script is handled at once and reaches ctest's tests.
