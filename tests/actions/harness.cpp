@@ -1,9 +1,11 @@
 // The window-test harness: a fresh main window per test, a log of status texts and message boxes.
 #include "harness.h"
+#include "test_support.h"
 
 #include <shlobj.h>
 #include <ctype.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 #include <winternl.h>
 
@@ -420,8 +422,38 @@ static int leave_windows_unmanaged()
     return (int)code;
 }
 
+// ctest hands the programs' paths and the data folder (the working directory) over through Wine,
+// which gives them to this process in the ANSI code page: a character the code page lacks would
+// arrive as another one, and the tests would fail far from the cause. false after one line that says
+// which path cannot arrive.
+static bool arrived_whole()
+{
+    int n = 0;
+    LPWSTR *args = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (args == NULL)
+        return true;
+    wchar_t dir[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, dir);
+    bool whole = true;
+    for (int i = 1; i <= n && whole; ++i) {
+        char utf8[4 * MAX_PATH];
+        char ansi[2 * MAX_PATH];
+        if (WideCharToMultiByte(CP_UTF8, 0, i < n ? args[i] : dir, -1, utf8, sizeof utf8, NULL, NULL) <= 0)
+            continue;
+        tavro_test::PathStatus status = tavro_test::ansi_path(utf8, ansi, sizeof ansi);
+        if (status == tavro_test::PATH_NOT_IN_ANSI) {
+            fprintf(stderr, "%s\n", tavro_test::path_problem(utf8, status).c_str());
+            whole = false;
+        }
+    }
+    LocalFree(args);
+    return whole;
+}
+
 int main(int argc, char **argv)
 {
+    if (!arrived_whole())
+        return 1;
     int restarted = leave_windows_unmanaged();
     if (restarted >= 0)
         return restarted;

@@ -142,15 +142,20 @@ TEST(Process, CommandLineTailBecomesTheFileNameAndClosingExitsWithZero)
     // Each begins with a byte of 0x80 or above: a Shift_JIS lead byte or a half-width kana.
     const std::string jp_file = cp932(L"日本語ファイル.txt"), kana_file = cp932(L"ｱｲｳ.txt"), short_jp = cp932(L"日本");
 
+    // CreateProcessA and CopyFileA read the built exe's path in the ANSI code page.
+    char built[MAX_PATH];
+    tavro_test::PathStatus status = tavro_test::ansi_path(TAVRO_EXE_PATH, built, sizeof built);
+    ASSERT_EQ(status, tavro_test::PATH_OK) << tavro_test::path_problem(TAVRO_EXE_PATH, status);
+
     tavro_test::TempDir dir;
     const std::string programs[] = {
-        TAVRO_EXE_PATH,
+        built,
         dir.file(cp932(L"ツール")) + "\\tavro.exe",
         dir.file(cp932(L"データ 置き場")) + "\\tavro.exe",
     };
     for (const std::string &copy : {programs[JAPANESE_FOLDER], programs[JAPANESE_FOLDER_WITH_BLANK_QUOTED]}) {
         std::string folder = copy.substr(0, copy.rfind('\\'));
-        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) && CopyFileA(TAVRO_EXE_PATH, copy.c_str(), TRUE));
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) && CopyFileA(built, copy.c_str(), TRUE));
     }
     for (const std::string &name : {jp_file, kana_file, short_jp})
         ASSERT_TRUE(tavro_test::write_file(dir.file(name), "123456789"));

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "ids.h"
+#include "test_support.h"
 
 namespace {
 
@@ -20,14 +21,25 @@ const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
 class Resources : public ::testing::Test {
   protected:
     static HMODULE exe;
-    static void SetUpTestSuite() { exe = LoadLibraryExA(TAVRO_EXE_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE); }
+    static tavro_test::PathStatus exe_path;
+    static void SetUpTestSuite()
+    {
+        wchar_t path[MAX_PATH];
+        exe_path = tavro_test::wide_path(TAVRO_EXE_PATH, path, MAX_PATH);
+        if (exe_path == tavro_test::PATH_OK)
+            exe = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    }
     static void TearDownTestSuite()
     {
         if (exe != nullptr)
             FreeLibrary(exe);
         exe = nullptr;
     }
-    void SetUp() override { ASSERT_NE(exe, nullptr) << TAVRO_EXE_PATH; }
+    void SetUp() override
+    {
+        ASSERT_EQ(exe_path, tavro_test::PATH_OK) << tavro_test::path_problem(TAVRO_EXE_PATH, exe_path);
+        ASSERT_NE(exe, nullptr) << TAVRO_EXE_PATH;
+    }
 
     // Bytes of one resource in Japanese; empty when it is missing.
     static std::vector<BYTE> raw(LPCWSTR type, LPCWSTR name)
@@ -40,6 +52,7 @@ class Resources : public ::testing::Test {
     }
 };
 HMODULE Resources::exe;
+tavro_test::PathStatus Resources::exe_path;
 
 std::wstring load_w(HMODULE m, UINT id)
 {
@@ -131,7 +144,10 @@ std::string utf8_of(const std::string &cp932)
 // code page 932 bytes, the bytes LoadStringA gives the status bar and the message box.
 TEST_F(Resources, ReadmeIsShiftJisWithCrlfAndQuotesEveryShownTextExactly)
 {
-    std::ifstream in(TAVRO_README_PATH, std::ios::binary);
+    wchar_t path[MAX_PATH];
+    tavro_test::PathStatus status = tavro_test::wide_path(TAVRO_README_PATH, path, MAX_PATH);
+    ASSERT_EQ(status, tavro_test::PATH_OK) << tavro_test::path_problem(TAVRO_README_PATH, status);
+    std::ifstream in(path, std::ios::binary);
     ASSERT_TRUE(in) << TAVRO_README_PATH;
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     ASSERT_FALSE(text.empty());

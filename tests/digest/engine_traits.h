@@ -153,7 +153,33 @@ template <class Info> std::string bytes_of(const Info &info)
     return std::string(reinterpret_cast<const char *>(&info), sizeof info);
 }
 
-// Directory of the build-time vectors and its lists.
-inline std::string vector_path(const std::string &name) { return std::string(TAVRO_VECTOR_DIR) + "/" + name; }
+// Directory of the build-time vectors in the ANSI code page, which open_read and read_file's calls
+// read; "" when it has no such form.
+inline const std::string &vector_dir()
+{
+    static const std::string dir = [] {
+        char ansi[MAX_PATH];
+        return tavro_test::ansi_path(TAVRO_VECTOR_DIR, ansi, sizeof ansi) == tavro_test::PATH_OK ? std::string(ansi)
+                                                                                                  : std::string();
+    }();
+    return dir;
+}
+
+// A vector directory that the ANSI calls cannot name stops the program before its first test, in
+// one line, instead of failing every test that reads a vector.
+class VectorDirReachable : public ::testing::Environment {
+  public:
+    void SetUp() override
+    {
+        char ansi[MAX_PATH];
+        tavro_test::PathStatus status = tavro_test::ansi_path(TAVRO_VECTOR_DIR, ansi, sizeof ansi);
+        ASSERT_EQ(status, tavro_test::PATH_OK) << tavro_test::path_problem(TAVRO_VECTOR_DIR, status);
+    }
+};
+inline ::testing::Environment *const vector_dir_reachable =
+    ::testing::AddGlobalTestEnvironment(new VectorDirReachable);
+
+// A file of the build-time vectors, or one of its lists.
+inline std::string vector_path(const std::string &name) { return vector_dir() + "/" + name; }
 
 #endif

@@ -5,6 +5,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -193,6 +194,69 @@ std::string capture_stdout(const std::function<void()> &fn)
     }
     DeleteFileA(name);
     return text;
+}
+
+PathStatus wide_path(const char *utf8, wchar_t *out, size_t capacity)
+{
+    if (capacity == 0) {
+        return PATH_TOO_LONG;
+    }
+    out[0] = L'\0';
+    int room = capacity > INT_MAX ? INT_MAX : static_cast<int>(capacity);
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, out, room) > 0) {
+        return PATH_OK;
+    }
+    out[0] = L'\0';
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? PATH_TOO_LONG : PATH_NOT_UTF8;
+}
+
+PathStatus ansi_path(const char *utf8, char *out, size_t capacity)
+{
+    if (capacity == 0) {
+        return PATH_TOO_LONG;
+    }
+    out[0] = '\0';
+    wchar_t wide[4 * MAX_PATH];
+    PathStatus status = wide_path(utf8, wide, sizeof wide / sizeof wide[0]);
+    if (status != PATH_OK) {
+        return status;
+    }
+    int room = capacity > INT_MAX ? INT_MAX : static_cast<int>(capacity);
+    // A UTF-8 code page takes no "used default" flag and lacks no character.
+    UINT page = GetACP();
+    BOOL used_default = FALSE;
+    int n = page == CP_UTF8 ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, room, nullptr, nullptr)
+                            : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, out, room, nullptr,
+                                                  &used_default);
+    if (n <= 0) {
+        out[0] = '\0';
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? PATH_TOO_LONG : PATH_NOT_IN_ANSI;
+    }
+    if (used_default) {
+        out[0] = '\0';
+        return PATH_NOT_IN_ANSI;
+    }
+    return PATH_OK;
+}
+
+std::string path_problem(const char *utf8, PathStatus status)
+{
+    char why[128] = "";
+    switch (status) {
+    case PATH_OK:
+        return std::string();
+    case PATH_NOT_UTF8:
+        snprintf(why, sizeof why, "is not UTF-8");
+        break;
+    case PATH_TOO_LONG:
+        snprintf(why, sizeof why, "is too long for the test's buffer");
+        break;
+    case PATH_NOT_IN_ANSI:
+        snprintf(why, sizeof why, "cannot be written in code page %u, which this test's file calls read: "
+                                  "use a folder whose name can", GetACP());
+        break;
+    }
+    return std::string(utf8) + ": the path " + why;
 }
 
 std::string hex_lower(const void *bytes, size_t size)

@@ -71,6 +71,23 @@ Handle broken_pipe_with(const std::string &bytes);
 // so "\n" stays one byte, and returns what it wrote. Restores fd 1 before returning.
 std::string capture_stdout(const std::function<void()> &fn);
 
+// Paths that the build compiles in come in UTF-8, as CMake writes them ("Z:/..." for Wine). An ANSI
+// call reads its bytes in the process's code page (932 for the suite), so a folder named in Japanese
+// would name another file there: each call gets the form it reads.
+enum PathStatus {
+    PATH_OK,
+    PATH_NOT_UTF8,   // the bytes are no UTF-8
+    PATH_TOO_LONG,   // the form does not fit the buffer given
+    PATH_NOT_IN_ANSI // a character that the ANSI code page lacks: no ANSI call can name the file
+};
+// `utf8` in UTF-16 for the wide calls, into out[capacity] with its terminating zero.
+PathStatus wide_path(const char *utf8, wchar_t *out, size_t capacity);
+// `utf8` in the process's ANSI code page for the ANSI calls, into out[capacity] with its terminating
+// zero. No best-fit stand-ins: a character the code page lacks is PATH_NOT_IN_ANSI.
+PathStatus ansi_path(const char *utf8, char *out, size_t capacity);
+// One line that names the path and why the test cannot use it; empty for PATH_OK.
+std::string path_problem(const char *utf8, PathStatus status);
+
 // Lower-case hexadecimal of `size` bytes.
 std::string hex_lower(const void *bytes, size_t size);
 
