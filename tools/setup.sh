@@ -127,12 +127,20 @@ install_qemu() {
   [ "$(id -u)" -ne 0 ] || [ -n "$updated" ] || apt_update
   local from
   from=$(qemu_source "$codename")
+  if [ "${from%% *}" != none ] && [ "$(id -u)" -ne 0 ] && ! command -v sudo >/dev/null; then
+    no_qemu="installing qemu-user 10 needs root, and there is no sudo here (as root: bash $(readlink -f "$0"))"
+    return 1
+  fi
   if [ "${from%% *}" != none ]; then
     need_root "installing qemu-user"
     if [ "${from%% *}" = add ]; then
-      add_backports "${from#add }" && from=$(qemu_source "$codename") || from=none
-      [ "$from" = "$codename-backports" ] || [ ! -f "$backports_list" ] ||
-        drop_backports "its qemu-user is not 10 or later either"
+      add_backports "${from#add }" || true
+      from=$(qemu_source "$codename")
+      case $from in
+        "$codename-backports") ;;
+        add\ *) from="none $(apt_candidate qemu-user)" ;;
+        *) drop_backports "its qemu-user is not 10 or later either" ;;
+      esac
     fi
   fi
   if [ "${from%% *}" = none ]; then
