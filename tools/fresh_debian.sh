@@ -135,7 +135,9 @@ for release in "$@"; do
   log="$work/$release-debootstrap.log"
   start=$SECONDS
   status=0
-  debootstrap --variant=minbase --include=git,ca-certificates "$release" "$tree" "$mirror" >"$log" 2>&1 ||
+  # debootstrap mounts /proc and /sys in the tree while it installs: in a namespace of its own too.
+  unshare --mount --propagation private -- \
+    debootstrap --variant=minbase --include=git,ca-certificates "$release" "$tree" "$mirror" >"$log" 2>&1 ||
     status=$?
   if [ "$status" -eq 0 ]; then
     cp /etc/resolv.conf "$tree/etc/resolv.conf" 2>/dev/null || true
