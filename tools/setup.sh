@@ -144,8 +144,8 @@ install_qemu() {
     fi
   fi
   if [ "${from%% *}" = none ]; then
-    from=${from#none}
-    no_qemu="apt offers no qemu-user 10 or later here (its best: ${from:- none})"
+    from=${from#none}; from=${from# }
+    no_qemu="apt offers no qemu-user 10 or later here (its best: ${from:-none})"
     return 1
   fi
   echo "setup: installing qemu-user from $from" >&2
