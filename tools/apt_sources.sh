@@ -1,37 +1,57 @@
-# What this machine's apt sources say, for the set-up and tools/fresh_debian.sh. Source it.
+# What this machine's apt makes of its sources, for the set-up and tools/fresh_debian.sh. Source it.
+# Every answer is apt's own view after an update, read in its untranslated words (LC_ALL=C), never
+# the sources files: apt alone knows what an alias, a disabled entry, either format or a mirror+ URI
+# comes to, and only a Release file tells whose repository it is.
 
-# Prints "URI [KEYRING]" for each enabled deb entry (one-line sources.list or deb822 .sources) that
-# names the suite $1, deb822 first; nothing when none does. Missing files are no error: Debian's
-# installer and debootstrap write only sources.list, cloud images only .sources files.
+# "ORIGIN|CODENAME|REPO-URI" of each repository apt has binary package lists of, in the order of
+# the sources, once each. A repository whose update failed has none, so it is not listed.
+apt_repos() {
+  LC_ALL=C apt-get indextargets 2>/dev/null | awk -v RS= -F '\n' '
+    { origin = codename = uri = of = ""
+      for (i = 1; i <= NF; i++) {
+        name = $i; sub(/:.*/, "", name); value = $i; sub(/^[^:]*: */, "", value)
+        if (name == "Origin") origin = value
+        else if (name == "Codename") codename = value
+        else if (name == "Repo-URI") uri = value
+        else if (name == "Target-Of") of = value
+      }
+      if (of == "deb" && uri != "" && !seen[origin "|" codename "|" uri]++) print origin "|" codename "|" uri
+    }'
+}
+
+# The URI of the first repository apt serves Debian's release $1 from (a codename: bookworm,
+# trixie-backports); nothing when it has none. Backports' Release files say "Debian Backports".
 debian_mirror() {
-  local suite=$1 f
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    awk -v suite="$suite" '
-      function flush() { if (deb && has_suite && on && uri != "") print uri, key
-                         deb = has_suite = 0; on = 1; uri = key = "" }
-      BEGIN { on = 1 }
-      /^[ \t]*$/ { flush(); next }
-      /^[ \t]*#/ { next }
-      tolower($1) == "types:" { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
-      tolower($1) == "uris:" { uri = $2 }
-      tolower($1) == "suites:" { for (i = 2; i <= NF; i++) if ($i == suite) has_suite = 1 }
-      tolower($1) == "signed-by:" && $2 ~ /^\// { key = $2 }
-      tolower($1) == "enabled:" && tolower($2) == "no" { on = 0 }
-      END { flush() }' "$f"
-  done
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$f" ] || continue
-    # deb [options] URI SUITE COMPONENTS...; the options may hold signed-by=FILE.
-    awk -v suite="$suite" '
-      $1 == "deb" { i = 2; key = ""
-                    if ($i ~ /^\[/) {
-                      for (; i <= NF; i++) {
-                        if (match($i, /signed-by=[^] ]+/)) key = substr($i, RSTART + 10, RLENGTH - 10)
-                        if ($i ~ /\]$/) break
-                      }
-                      i++
-                    }
-                    if ($(i + 1) == suite) print $i, key }' "$f"
-  done
+  local origin=Debian
+  [[ $1 != *-backports ]] || origin="Debian Backports"
+  apt_repos | awk -F '|' -v origin="$origin" -v codename="$1" \
+    '$1 == origin && $2 == codename { print $3; exit }'
+}
+
+# The version of package $1 that apt would install (from release $2 when given); nothing if none.
+apt_candidate() {
+  LC_ALL=C apt-cache ${2:+-t "$2"} policy "$1" 2>/dev/null |
+    awk '$1 == "Candidate:" && $2 != "(none)" { print $2 }'
+}
+
+# qemu before 10.0 will not do: 7.2 (Debian 12's own) emulates no SHA instructions and spends about
+# a minute per Wine process emulating mmap.
+qemu_new_enough() { [ -n "$1" ] && dpkg --compare-versions "$1" ge 1:10.0; }
+
+# Where qemu-user 10 or later comes from on Debian release $1 (its codename), from apt's answers:
+#   RELEASE            the release's own candidate is new enough;
+#   RELEASE-backports  apt serves the release's backports, and their candidate is;
+#   add URI            apt serves no backports yet; URI is its Debian mirror for the release;
+#   none [VERSION]     apt offers nothing new enough (VERSION: its best, if any).
+qemu_source() {
+  local release=$1 backports=$1-backports own bpo mirror
+  own=$(apt_candidate qemu-user)
+  if qemu_new_enough "$own"; then echo "$release"; return; fi
+  if [ -n "$(debian_mirror "$backports")" ]; then
+    bpo=$(apt_candidate qemu-user "$backports")
+    if qemu_new_enough "$bpo"; then echo "$backports"; else echo "none${own:+ $own}"; fi
+    return
+  fi
+  mirror=$(debian_mirror "$release")
+  if [ -n "$mirror" ]; then echo "add $mirror"; else echo "none${own:+ $own}"; fi
 }

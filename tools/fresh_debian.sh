@@ -1,27 +1,59 @@
 #!/usr/bin/env bash
 # Before a release: runs the README's two commands as a new user would, as root in a fresh minimal
 # Debian of each release named (default: bookworm trixie), from a clone of this checkout's HEAD and
-# with a bare environment. Needs root, debootstrap and about 1.5 GB of downloads and disk a release;
-# the trees stay in $TAVRO_FRESH_DIR (default /var/tmp/tavro-fresh) until the next run.
+# with a bare environment, then that user's own apt-get update. Needs root, debootstrap and about
+# 1.5 GB of downloads and disk a release; the trees stay in $TAVRO_FRESH_DIR (default
+# /var/tmp/tavro-fresh) until the next run. Every command gets its line, passed or not, and the
+# tool exits non-zero when any failed.
+#
+# The machine as developers have it rather than fresh:
+#   TAVRO_FRESH_HOOK=FILE    a script run as root in each tree first, to change it one way;
+#   TAVRO_FRESH_ENV='N=V..'  more variables in the commands' environment (LANG=ja_JP.UTF-8, say);
+#   TAVRO_FRESH_MIRROR=URL   the Debian mirror for debootstrap, where this machine's apt has only a
+#                            mirror+ URI that names none;
+#   TAVRO_FRESH_CACHE=DIR    keep the trees' downloaded packages in DIR/RELEASE for the next run.
 set -euo pipefail
-root_dir=$(cd "$(dirname "$0")/.." && pwd)
+root_dir=$(cd "$(dirname "$0")/.." && pwd -P)
 source "$root_dir/tools/apt_sources.sh"
-work=${TAVRO_FRESH_DIR:-/var/tmp/tavro-fresh}
 [ $# -gt 0 ] || set -- bookworm trixie
 
 [ "$(id -u)" -eq 0 ] || { echo "fresh_debian: run as root (debootstrap, chroot, mounts)" >&2; exit 1; }
 command -v debootstrap >/dev/null || { echo "fresh_debian: apt-get install debootstrap first" >&2; exit 1; }
+mkdir -p "${TAVRO_FRESH_DIR:-/var/tmp/tavro-fresh}"
+# The canonical path, as findmnt and /proc/PID/root name it: no //, link or relative part.
+work=$(cd "${TAVRO_FRESH_DIR:-/var/tmp/tavro-fresh}" && pwd -P)
+
+# debootstrap takes a plain http(s) URI; apt's mirror+file: lists name some.
 host_release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-read -r mirror keyring < <(debian_mirror "$host_release" | head -n 1) || true
-if [ -z "${mirror:-}" ]; then
-  echo "fresh_debian: this machine's apt sources name no Debian mirror for '$host_release'" >&2
+mirror=${TAVRO_FRESH_MIRROR:-$(debian_mirror "$host_release")}
+if [[ $mirror == mirror+file:* ]]; then
+  list=${mirror#mirror+file:}
+  mirror=$(grep -m 1 -oE '^https?://[^[:space:]]+' "${list%/}" 2>/dev/null || true)
+fi
+if [[ $mirror != http://* && $mirror != https://* ]]; then
+  echo "fresh_debian: this machine's apt serves '$host_release' from no plain http(s) Debian mirror;" >&2
+  echo "name one: TAVRO_FRESH_MIRROR=http://MIRROR/debian" >&2
   exit 1
 fi
 
-# The mount points at or below a tree.
-mounts_below() { findmnt -rn -o TARGET | { grep -E "^$1(/|$)" || true; }; }
+# As root, git clones only checkouts it trusts; this one may be any user's. Asked now, not after
+# the downloads.
+git_config=$(mktemp)
+printf '[safe]\n\tdirectory = *\n' >"$git_config"
+export GIT_CONFIG_GLOBAL=$git_config
+git -C "$root_dir" rev-parse -q --verify HEAD >/dev/null
 
-# Everything mounted below a tree, deepest first; and no process left running inside it.
+# The mount points at or below a tree (findmnt writes blanks and the like as \x escapes).
+mounts_below() {
+  local m
+  findmnt -rn -o TARGET | while read -r m; do
+    m=$(printf '%b' "$m")
+    if [ "$m" = "$1" ] || [[ $m == "$1"/* ]]; then echo "$m"; fi
+  done
+}
+
+# No process left running inside a tree, and nothing mounted below it (older runs mounted in the
+# host's namespace; this one mounts only in the stages' own).
 release_tree() {
   local tree=$1 pid
   for pid in /proc/[0-9]*; do
@@ -31,63 +63,133 @@ release_tree() {
     umount -l "$m" 2>/dev/null || true
   done
 }
+
+# The chroot's set-up registers its qemu-i386 with the kernel where the kernel runs no 32-bit code;
+# the registration would outlive the tree. binfmt_misc is read in a namespace of its own, so that
+# mounting it there changes nothing here.
+binfmt() {
+  unshare --mount -- bash -c 'b=/proc/sys/fs/binfmt_misc
+    [ -e $b/register ] || mount -t binfmt_misc binfmt_misc $b 2>/dev/null || exit 0
+    '"$1" "${@:2}"
+}
+emulator_before=$(binfmt 'cat $b/qemu-i386 2>/dev/null || true')
+restore_emulator() {
+  [ "$(binfmt 'cat $b/qemu-i386 2>/dev/null || true')" != "$emulator_before" ] || return 0
+  local entry=
+  if [ -n "$emulator_before" ]; then
+    entry=$(awk '$1 == "interpreter" { i = $2 } $1 == "flags:" { f = $2 } $1 == "offset" { o = $2 }
+                 $1 == "magic" { m = $2 } $1 == "mask" { k = $2 }
+                 END { gsub(/../, "\\x&", m); gsub(/../, "\\x&", k)
+                       printf ":qemu-i386:M:%s:%s:%s:%s:%s", o, m, k, i, f }' <<<"$emulator_before")
+  fi
+  binfmt '[ ! -e $b/qemu-i386 ] || echo -1 >$b/qemu-i386; [ -z "$0" ] || echo "$0" >$b/register' "$entry"
+}
+
 current=
-trap '[ -z "$current" ] || release_tree "$current"' EXIT
+cleanup() {
+  [ -z "$current" ] || release_tree "$current"
+  restore_emulator
+  rm -f "$git_config"
+}
+trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-# Runs one README command in the tree with a bare environment; its output goes to a log.
+# Runs a command as root in the tree with a bare environment, its output to a log. The mounts are
+# made in a mount namespace of its own and end with it: none can reach the host's or stay behind.
 run_in() {
-  local tree=$1 log=$2
+  local tree=$1 log=$2 cache=
   shift 2
-  chroot "$tree" /usr/bin/env -i HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    /bin/bash -c 'cd /root/tavro && "$@"' bash "$@" >"$log" 2>&1
+  if [ -n "${TAVRO_FRESH_CACHE:-}" ]; then
+    cache=$TAVRO_FRESH_CACHE/$release
+    mkdir -p "$cache/partial"
+  fi
+  # shellcheck disable=SC2086 # TAVRO_FRESH_ENV is a list of words
+  unshare --mount --propagation private -- /bin/bash -c '
+    tree=$1 cache=$2; shift 2
+    mount -t proc proc "$tree/proc" && mount -t sysfs sysfs "$tree/sys" &&
+      mount --rbind --make-rslave /dev "$tree/dev" || exit 125
+    [ -z "$cache" ] || mount --bind "$cache" "$tree/var/cache/apt/archives" || exit 125
+    exec chroot "$tree" "$@"' bash "$tree" "$cache" \
+    /usr/bin/env -i HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    ${TAVRO_FRESH_ENV:-} /bin/bash -c 'cd /root/tavro && "$@"' bash "$@" </dev/null >"$log" 2>&1
 }
 
 results=()
+report() {
+  results+=("$1")
+  echo "$1" >&2
+}
+
 for release in "$@"; do
   tree="$work/$release"
   release_tree "$tree"
   # Never into the host's /dev or /proc through a mount that did not come off.
   if [ -n "$(mounts_below "$tree")" ]; then
-    echo "fresh_debian: $tree still has mounts; not removing it" >&2
-    exit 1
+    report "$release: $tree still has mounts; not removing it"
+    continue
   fi
   rm -rf --one-file-system "$tree" "$work/$release"-*
   mkdir -p "$tree"
   current=$tree
   echo "== $release: debootstrap from $mirror" >&2
-  debootstrap --variant=minbase --include=git,ca-certificates ${keyring:+--keyring="$keyring"} \
-    "$release" "$tree" "$mirror" >"$work/$release-debootstrap.log" 2>&1 ||
-    { results+=("$release: debootstrap failed ($work/$release-debootstrap.log)"); continue; }
-  mount -t proc proc "$tree/proc"
-  mount -t sysfs sysfs "$tree/sys"
-  mount --rbind /dev "$tree/dev"
-  mount --make-rslave "$tree/dev"
-  cp /etc/resolv.conf "$tree/etc/resolv.conf" 2>/dev/null || true
-  git clone -q "$root_dir" "$tree/root/tavro"
+  log="$work/$release-debootstrap.log"
+  start=$SECONDS
+  status=0
+  # debootstrap mounts /proc and /sys in the tree while it installs: in a namespace of its own too.
+  unshare --mount --propagation private -- \
+    debootstrap --variant=minbase --include=git,ca-certificates "$release" "$tree" "$mirror" >"$log" 2>&1 ||
+    status=$?
+  if [ "$status" -eq 0 ]; then
+    cp /etc/resolv.conf "$tree/etc/resolv.conf" 2>/dev/null || true
+    git clone -q "$root_dir" "$tree/root/tavro" >>"$log" 2>&1 || status=$?
+  fi
+  if [ "$status" -ne 0 ]; then
+    report "$release: debootstrap and clone exit $status in $((SECONDS - start)) s; log $log"
+    current=
+    continue
+  fi
 
-  for cmd in run test; do
+  cmds=(run test update)
+  if [ -n "${TAVRO_FRESH_HOOK:-}" ]; then
+    cp "$TAVRO_FRESH_HOOK" "$tree/root/fresh-hook.sh"
+    cmds=(hook "${cmds[@]}")
+  fi
+  for cmd in "${cmds[@]}"; do
     log="$work/$release-$cmd.log"
-    echo "== $release: bash tools/$cmd.sh (log: $log)" >&2
+    case $cmd in
+      hook) what="hook $(basename "$TAVRO_FRESH_HOOK")"; argv=(bash /root/fresh-hook.sh) ;;
+      update) what="apt-get update"; argv=(apt-get update) ;;
+      *) what="tools/$cmd.sh"; argv=(bash "tools/$cmd.sh") ;;
+    esac
+    echo "== $release: $what (log: $log)" >&2
     start=$SECONDS
     status=0
-    run_in "$tree" "$log" bash "tools/$cmd.sh" || status=$?
-    line="$release: tools/$cmd.sh exit $status in $((SECONDS - start)) s"
-    if [ "$cmd" = run ]; then
-      line+="; $(grep -E '^(CRC32|MD5|SHA-1)' "$log" | tr -s ' \n' ' ' | sed 's/ $//')"
-      if [ -f "$tree/root/tavro/build/run/tavro.png" ]; then
-        cp "$tree/root/tavro/build/run/tavro.png" "$work/$release-run.png"
-        line+="; screenshot $work/$release-run.png"
-      fi
-    else
-      line+="; $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)"
-    fi
-    results+=("$line")
-    echo "$line" >&2
+    run_in "$tree" "$log" "${argv[@]}" || status=$?
+    line="$release: $what exit $status in $((SECONDS - start)) s"
+    case $cmd in
+      run)
+        got=$(grep -E '^(CRC32|MD5|SHA-1)' "$log" | tr -s ' \n' ' ' | sed 's/ $//' || true)
+        line+="; ${got:-no values}"
+        if [ -f "$tree/root/tavro/build/run/tavro.png" ]; then
+          cp "$tree/root/tavro/build/run/tavro.png" "$work/$release-run.png"
+          line+="; screenshot $work/$release-run.png"
+        fi ;;
+      test)
+        got=$(grep -E 'tests passed|tests failed' "$log" | tail -n 1 || true)
+        skipped=$(grep -c '(Skipped)$' "$log" || true)
+        line+="; ${got:-no ctest summary}"
+        [ "$skipped" -eq 0 ] || line+=", $skipped skipped" ;;
+      update)
+        # Clean: no warning or error, which apt-get update prints even when it exits 0.
+        got=$(grep -m 1 -E '^(W|E|Err):' "$log" || true)
+        line+="; ${got:-clean}" ;;
+    esac
+    report "$line; log $log"
   done
   release_tree "$tree"
+  restore_emulator
   current=
 done
 
 printf '%s\n' "${results[@]}"
-! printf '%s\n' "${results[@]}" | grep -qvE 'exit 0 '
+! printf '%s\n' "${results[@]}" | grep -qvE ' exit 0 '

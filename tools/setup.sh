@@ -23,9 +23,18 @@ packages=(
 )
 
 # Root only for what changes the machine, so that any user can build and test once all is there.
+# Run by another user, the set-up runs itself again through sudo for that, once.
 need_root() {
   [ "$(id -u)" -eq 0 ] && return 0
-  echo "setup: $1 needs root: run tools/setup.sh (or the README's command) as root once" >&2
+  local self
+  self=$(readlink -f "$0")
+  if command -v sudo >/dev/null; then
+    echo "setup: $1 needs root: running the set-up again through sudo" >&2
+    exec sudo -- bash "$self"
+  fi
+  echo "setup: $1 needs root, and there is no sudo here. As root, run" >&2
+  echo "  bash $self" >&2
+  echo "once (su -c 'bash $self', say), then this command again." >&2
   exit 1
 }
 # No questions, and no word that apt-utils is missing to configure packages early.
@@ -33,7 +42,9 @@ export DEBIAN_FRONTEND=noninteractive DEBCONF_NOWARNINGS=yes
 
 # A mirror caught mid-sync serves one index short (seen: the i386 list of the security suite);
 # apt-get update then fails although the other lists are fresh. Try again, then go on with them.
+updated=
 apt_update() {
+  updated=1
   local try
   for try in 1 2 3; do
     apt-get update -qq >/dev/null 2>&1 && return 0
@@ -54,18 +65,8 @@ for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null || true)
   grep -qx 'install ok installed' <<<"$status" || missing+=("$p")
 done
-# apt can install nothing from sources that name no mirror of this release.
-need_mirror() {
-  [ -n "$(debian_mirror "$codename")" ] && return 0
-  echo "setup: the apt sources name no Debian mirror for $codename. Add one, as the line" >&2
-  echo "  deb http://MIRROR/debian $codename main" >&2
-  echo "in /etc/apt/sources.list (MIRROR: a Debian mirror's host), then run this again." >&2
-  exit 1
-}
-
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   need_root "installing ${missing[*]}"
-  need_mirror
   echo "setup: installing ${missing[*]}" >&2
   apt_update
   if [ ${#missing[@]} -gt 0 ]; then
@@ -86,39 +87,72 @@ if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
 fi
 
 # --- qemu's user-mode emulator ---------------------------------------------------------------
-# Every machine runs the engines' host tests under qemu-x86_64 on processor models that lack some
-# of the fast paths' instructions. Some kernels also run 64-bit user code only (IA-32 emulation
-# off): every i386 program, the Wine loader among them, fails with "Exec format error"; there, and
-# only there, binfmt_misc hands i386 programs to qemu-i386. qemu before 10.0 will not do: 7.2
-# (Debian 12's own) emulates no SHA instructions (its models drop them) and spends about a minute
-# per Wine process emulating mmap. So qemu-user comes from the release where it is new enough
-# (Debian 13), else from the release's backports. Without its recommends (the binfmt packages)
-# installing it registers nothing.
+# The engines' host tests run again under qemu-x86_64 on processor models that lack some of the
+# fast paths' instructions. Some kernels also run 64-bit user code only (IA-32 emulation off):
+# every i386 program, the Wine loader among them, fails with "Exec format error"; there, and only
+# there, binfmt_misc hands i386 programs to qemu-i386. Only qemu 10.0 or later will do
+# (tools/apt_sources.sh says why): the release's own where it is that new (Debian 13), else its
+# backports. Without it the model tests are skipped; only Wine on such a kernel cannot do without.
+# Without its recommends (the binfmt packages) installing qemu-user registers nothing.
 wine_loader=/usr/lib/wine/wine
 runs_32bit() { timeout 120 "$wine_loader" --version >/dev/null 2>&1; }
-qemu_new_enough() { [ -n "$1" ] && [ "$1" != "(none)" ] && dpkg --compare-versions "$1" ge 1:10.0; }
+qemu_ready() {
+  qemu_new_enough "$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)" &&
+    [ -x /usr/bin/qemu-i386 ] && [ -x /usr/bin/qemu-x86_64 ]
+}
 
-install_qemu() {
-  if qemu_new_enough "$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)" &&
-    [ -x /usr/bin/qemu-i386 ] && [ -x /usr/bin/qemu-x86_64 ]; then
-    return 0
-  fi
-  need_root "installing qemu-user"
-  need_mirror
+# A backports source of our own stays only while apt serves the suite from it and qemu comes from
+# there: anything else would make every later apt-get update on this machine fail or do nothing.
+backports_list=/etc/apt/sources.list.d/tavro-backports.sources
+add_backports() {
+  local uri=$1 suite=$codename-backports key=/usr/share/keyrings/debian-archive-keyring.gpg
+  { echo "Types: deb"; echo "URIs: $uri"; echo "Suites: $suite"; echo "Components: main"
+    [ ! -f "$key" ] || echo "Signed-By: $key"; } >"$backports_list"
   apt_update
-  local suite=$codename
-  if ! qemu_new_enough "$(apt-cache policy qemu-user | awk '$1 == "Candidate:" { print $2 }')"; then
-    suite=$codename-backports
-    local list=/etc/apt/sources.list.d/tavro-backports.sources mirror key
-    if [ -z "$(debian_mirror "$suite")" ]; then
-      read -r mirror key < <(debian_mirror "$codename" | head -n 1)
-      { echo "Types: deb"; echo "URIs: $mirror"; echo "Suites: $suite"; echo "Components: main"
-        [ -z "${key:-}" ] || echo "Signed-By: $key"; } >"$list"
-      apt_update
+  apt_repos | grep -qxF "Debian Backports|$suite|$uri" && return 0
+  drop_backports "apt's update did not get $suite from $uri"
+  return 1
+}
+drop_backports() {
+  rm -f "$backports_list"
+  apt_update
+  echo "setup: removed $backports_list again: $1" >&2
+}
+
+# Installs qemu-user 10 or later; where apt offers none, fails with the reason in no_qemu.
+no_qemu=
+install_qemu() {
+  qemu_ready && return 0
+  # Lists as fresh as the installing above left them; another user's run asks apt's lists as they are.
+  [ "$(id -u)" -ne 0 ] || [ -n "$updated" ] || apt_update
+  local from
+  from=$(qemu_source "$codename")
+  if [ "${from%% *}" != none ] && [ "$(id -u)" -ne 0 ] && ! command -v sudo >/dev/null; then
+    no_qemu="installing qemu-user 10 needs root, and there is no sudo here (as root: bash $(readlink -f "$0"))"
+    return 1
+  fi
+  if [ "${from%% *}" != none ]; then
+    need_root "installing qemu-user"
+    if [ "${from%% *}" = add ]; then
+      add_backports "${from#add }" || true
+      from=$(qemu_source "$codename")
+      case $from in
+        "$codename-backports") ;;
+        add\ *) from="none $(apt_candidate qemu-user)" ;;
+        *) drop_backports "its qemu-user is not 10 or later either" ;;
+      esac
     fi
   fi
-  echo "setup: installing qemu-user from $suite" >&2
-  apt-get install -y -qq --no-install-recommends -t "$suite" qemu-user >/dev/null
+  if [ "${from%% *}" = none ]; then
+    from=${from#none}; from=${from# }
+    no_qemu="apt offers no qemu-user 10 or later here (its best: ${from:-none})"
+    return 1
+  fi
+  echo "setup: installing qemu-user from $from" >&2
+  apt-get install -y -qq --no-install-recommends -t "$from" qemu-user >/dev/null
+  qemu_ready && return 0
+  no_qemu="apt installed qemu-user $(dpkg-query -W -f='${Version}' qemu-user), not 10 or later"
+  return 1
 }
 
 # Registers /usr/bin/qemu-i386 for i386 ELF executables and shared objects. Flag F opens the
@@ -137,8 +171,14 @@ register_qemu() {
   echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386:F" >"$dir/register"
 }
 
-install_qemu
-if ! runs_32bit; then
+if runs_32bit; then
+  install_qemu || echo "setup: $no_qemu; the processor-model tests are skipped" >&2
+else
+  if ! install_qemu; then
+    echo "setup: this kernel runs no 32-bit programs, and Wine runs them only under qemu-user 10 or" >&2
+    echo "later: $no_qemu. Offer it to apt (a Debian mirror's $codename-backports), then run this again." >&2
+    exit 1
+  fi
   register_qemu
   if ! runs_32bit; then
     echo "setup: 32-bit programs do not start, not even under qemu-i386" >&2
