@@ -38,7 +38,7 @@ tavro_check_build_owner() {
   local foreign
   foreign=$(find "$tavro_build" ! -user "$(id -u)" -print -quit 2>/dev/null)
   [ -z "$foreign" ] && return 0
-  tavro_say "$foreign belongs to another user; remove the build tree once (sudo rm -rf '$tavro_build') and run again"
+  tavro_say "$foreign belongs to another user; remove the build tree once (sudo rm -rf $(printf %q "$tavro_build")) and run again"
   exit 1
 }
 
@@ -202,6 +202,8 @@ tavro_begin_session() {
     return 1
   }
   echo "$tavro_session_dir" >"$tavro_build/session-$kind.tmp"
+  # Others may pass, not look: the package test builds in it as another user too.
+  chmod 711 "$tavro_session_dir"
   export TMPDIR=$tavro_session_dir
 
   if [ "$display" = own ] || [ -z "${DISPLAY:-}" ]; then
@@ -244,7 +246,7 @@ tavro_clear_leftovers() {
 # (tests/app/desktop.reg): Wine 10 clips one to the screen.
 tavro_start_xvfb() {
   local kind=$1 fifo="$tavro_session_dir/displayfd" log="$tavro_session_dir/xvfb.log" num=
-  mkfifo "$fifo"
+  mkfifo -m 600 "$fifo"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >"$log" 2>&1 &
   tavro_xvfb_pid=$!
   echo "$tavro_xvfb_pid" >"$tavro_build/session-$kind.xvfb"

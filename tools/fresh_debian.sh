@@ -13,6 +13,7 @@
 #                            mirror+ URI that names none;
 #   TAVRO_FRESH_CACHE=DIR    keep the trees' downloaded packages in DIR/RELEASE for the next run.
 set -euo pipefail
+unset CDPATH # an exported one makes cd print the folder
 root_dir=$(cd "$(dirname "$0")/.." && pwd -P)
 source "$root_dir/tools/apt_sources.sh"
 [ $# -gt 0 ] || set -- bookworm trixie
