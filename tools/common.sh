@@ -189,11 +189,12 @@ tavro_begin_session() {
     test) export WINEPREFIX="$tavro_build/wineprefix" ;;
     *) export WINEPREFIX="$tavro_build/wineprefix-$kind" ;;
   esac
-  tavro_session_kind=$kind
   if ! tavro_hold_lock "$tavro_build/session-$kind.lock"; then
     tavro_say "waiting for the other tools/$kind.sh in this checkout to end"
     until tavro_hold_lock "$tavro_build/session-$kind.lock"; do sleep 1; done
   fi
+  # Only now is there a session to end: stopped while waiting, this one must not stop the other's.
+  tavro_session_kind=$kind
   tavro_clear_leftovers "$kind"
 
   local tmp_parent=${TMPDIR:-/tmp}
