@@ -173,10 +173,11 @@ tavro_xvfb_pid=
 
 # Takes the lock file $1 for as long as this shell lives, if no one holds it. A helper holds it and
 # lets go when this shell ends, however it ends: a descriptor of the shell's own would be inherited
-# by programs that outlive it (Wine's services, for one) and keep the next session waiting.
+# by programs that outlive it (Wine's services, for one) and keep the next session waiting. tail
+# writes to /dev/null: it ends as soon as the pipe it would write to is closed.
 tavro_hold_lock() {
   local fd answer=
-  exec {fd}< <(flock -n -E 75 "$1" sh -c 'echo held; exec tail --pid="$1" -s 0.5 -f /dev/null' sh "$$" \
+  exec {fd}< <(flock -n -E 75 "$1" sh -c 'echo held; exec tail --pid="$1" -s 0.5 -f /dev/null >/dev/null' sh "$$" \
     2>/dev/null || echo busy)
   read -r answer <&"$fd" || true
   exec {fd}<&-
