@@ -86,14 +86,41 @@ restore_emulator() {
   binfmt '[ ! -e $b/qemu-i386 ] || echo -1 >$b/qemu-i386; [ -z "$0" ] || echo "$0" >$b/register' "$entry"
 }
 
+# Each stage runs in a session of its own, in the background, and is waited for: a signal then
+# reaches this script at once, not when the stage ends, and the stage's whole group can be stopped.
+# Its output goes to the log named first, the script's own (and a signal's report) to the terminal.
+stage=
+staged() {
+  local log=$1
+  shift
+  setsid "$@" </dev/null >"$log" 2>&1 &
+  stage=$!
+  local status=0
+  wait "$stage" || status=$?
+  stage=
+  return "$status"
+}
+
 current=
+what=
 cleanup() {
+  if [ -n "$stage" ]; then
+    kill -TERM -- "-$stage" 2>/dev/null || true
+    # A few seconds to clean up after itself (test.sh stops its Xvfb and wineserver); an ended
+    # stage stays a zombie until waited for, so this wait is a fixed one.
+    for _ in 1 2 3 4 5; do kill -0 "$stage" 2>/dev/null && sleep 1; done
+    kill -KILL -- "-$stage" 2>/dev/null || true
+  fi
   [ -z "$current" ] || release_tree "$current"
   restore_emulator
   rm -f "$git_config"
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
+stopped() {
+  [ -z "$what" ] || echo "$release: $what stopped by a signal after $((SECONDS - start)) s; log $log" >&2
+  exit 130
+}
+trap stopped INT TERM HUP
 
 # Runs a command as root in the tree with a bare environment, its output to a log. The mounts are
 # made in a mount namespace of its own and end with it: none can reach the host's or stay behind.
@@ -105,14 +132,14 @@ run_in() {
     mkdir -p "$cache/partial"
   fi
   # shellcheck disable=SC2086 # TAVRO_FRESH_ENV is a list of words
-  unshare --mount --propagation private -- /bin/bash -c '
+  staged "$log" unshare --mount --propagation private -- /bin/bash -c '
     tree=$1 cache=$2; shift 2
     mount -t proc proc "$tree/proc" && mount -t sysfs sysfs "$tree/sys" &&
       mount --rbind --make-rslave /dev "$tree/dev" || exit 125
     [ -z "$cache" ] || mount --bind "$cache" "$tree/var/cache/apt/archives" || exit 125
     exec chroot "$tree" "$@"' bash "$tree" "$cache" \
     /usr/bin/env -i HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    ${TAVRO_FRESH_ENV:-} /bin/bash -c 'cd /root/tavro && "$@"' bash "$@" </dev/null >"$log" 2>&1
+    ${TAVRO_FRESH_ENV:-} /bin/bash -c 'cd /root/tavro && "$@"' bash "$@"
 }
 
 results=()
@@ -134,11 +161,12 @@ for release in "$@"; do
   current=$tree
   echo "== $release: debootstrap from $mirror" >&2
   log="$work/$release-debootstrap.log"
+  what=debootstrap
   start=$SECONDS
   status=0
   # debootstrap mounts /proc and /sys in the tree while it installs: in a namespace of its own too.
-  unshare --mount --propagation private -- \
-    debootstrap --variant=minbase --include=git,ca-certificates "$release" "$tree" "$mirror" >"$log" 2>&1 ||
+  staged "$log" unshare --mount --propagation private -- \
+    debootstrap --variant=minbase --include=git,ca-certificates "$release" "$tree" "$mirror" ||
     status=$?
   if [ "$status" -eq 0 ]; then
     cp /etc/resolv.conf "$tree/etc/resolv.conf" 2>/dev/null || true
@@ -147,6 +175,7 @@ for release in "$@"; do
   if [ "$status" -ne 0 ]; then
     report "$release: debootstrap and clone exit $status in $((SECONDS - start)) s; log $log"
     current=
+    what=
     continue
   fi
 
@@ -187,6 +216,7 @@ for release in "$@"; do
     esac
     report "$line; log $log"
   done
+  what=
   release_tree "$tree"
   restore_emulator
   current=
