@@ -86,11 +86,29 @@ tavro_prepare() {
 
 # --- Wine --------------------------------------------------------------------------------------
 # Wine gets code page 932 from LC_ALL=ja_JP.UTF-8; the tools' own messages keep the user's language.
+# Debian 13's Wine aborts ("free(): invalid pointer") whenever TMPDIR is set, to any folder, so Wine
+# always starts without it, and Debian's Wine keeps its server's folder in /tmp.
 export WINEARCH=win32
 export WINEDEBUG=-all
-tavro_wine() { LC_ALL=ja_JP.UTF-8 wine "$@"; }
+tavro_wine() { env -u TMPDIR LC_ALL=ja_JP.UTF-8 wine "$@"; }
+tavro_wineserver() { env -u TMPDIR wineserver "$@"; }
 # A Linux path as Windows sees it.
-tavro_winepath() { LC_ALL=ja_JP.UTF-8 winepath -w "$1" 2>/dev/null; }
+tavro_winepath() { env -u TMPDIR LC_ALL=ja_JP.UTF-8 winepath -w "$1" 2>/dev/null; }
+
+# Stops the prefix's wineserver, if any, and removes its folders, which the next start makes anew.
+# Debian's Wine makes a /tmp/wine-XXXXXX for the server, names it in $WINEPREFIX/wineserver and
+# leaves it behind; the server's folder inside is named after the prefix's device and inode.
+tavro_stop_wineserver() {
+  local dev ino server dir
+  tavro_wineserver -k 2>/dev/null || true
+  read -r dev ino < <(stat -c '%D %i' "$WINEPREFIX" 2>/dev/null) || return 0
+  server=$(printf 'server-%s-%x' "$dev" "$ino")
+  for dir in /tmp/wine-??????; do
+    [ -d "$dir/$server" ] && [ -O "$dir" ] && [ "$(ls -A "$dir")" = "$server" ] || continue
+    rm -rf "$dir"
+  done
+  rm -f "$WINEPREFIX/wineserver"
+}
 
 # Makes the 32-bit prefix $WINEPREFIX, or brings an existing one up to date. A new one is a copy
 # of the tests' prefix where that is ready, its half a gigabyte of system files shared by hard
@@ -104,8 +122,8 @@ tavro_wine_prefix() {
     fi
     if [ ! -f "$WINEPREFIX/.tavro-ready" ]; then
       rm -rf "$WINEPREFIX" "$WINEPREFIX.new"
-      LC_ALL=ja_JP.UTF-8 wineboot -i >/dev/null 2>&1
-      wineserver -w
+      tavro_wine wineboot -i >/dev/null 2>&1
+      tavro_wineserver -w
       touch "$WINEPREFIX/.tavro-ready"
     fi
   fi
@@ -115,7 +133,7 @@ tavro_wine_prefix() {
   if [ ! -f "$WINEPREFIX/.tavro-no-debugger" ]; then
     tavro_wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \
       >/dev/null 2>&1
-    wineserver -w
+    tavro_wineserver -w
     touch "$WINEPREFIX/.tavro-no-debugger"
   fi
   # Japanese fonts for tavro's controls and for the system's menus, status bars and message boxes
@@ -126,7 +144,7 @@ tavro_wine_prefix() {
     local reg="$WINEPREFIX/tavro-fonts.reg"
     { printf '\xff\xfe'; sed 's/$/\r/' "$fonts" | iconv -f UTF-8 -t UTF-16LE; } >"$reg"
     tavro_wine regedit /S "$(tavro_winepath "$reg")" >/dev/null 2>&1
-    wineserver -w
+    tavro_wineserver -w
     cp "$fonts" "$WINEPREFIX/.tavro-fonts"
   fi
 }
@@ -164,9 +182,9 @@ tavro_emulator() {
 # wineserver: a run started beside a test run neither sees the tests' windows nor is stopped with
 # them. The tests' prefix is the one the build's test commands name. One session of a kind at a
 # time: a second waits for the first. A session also has its own temporary folder (TMPDIR for all
-# it starts) and, for tests always, its own Xvfb, so that nothing reaches the user's display or
-# clipboard. What a session killed outright left behind is stopped when the next one of its kind
-# starts.
+# it starts but Wine) and, for tests always, its own Xvfb, so that nothing reaches the user's
+# display or clipboard. What a session killed outright left behind is stopped when the next one of
+# its kind starts.
 tavro_session_kind=
 tavro_session_dir=
 tavro_xvfb_pid=
@@ -219,7 +237,7 @@ tavro_begin_session() {
   tavro_wine_prefix
   # A wineserver for the whole session, and Wine's own services, which would otherwise start with
   # the first program and keep its output pipes (ctest's, for one) open after it ends.
-  wineserver -p 2>/dev/null || true
+  tavro_wineserver -p 2>/dev/null || true
   tavro_wine wineboot >/dev/null 2>&1 || true
 }
 
@@ -227,20 +245,14 @@ tavro_begin_session() {
 # temporary folder. Called holding the kind's lock, so no live session owns them.
 tavro_clear_leftovers() {
   local kind=$1 pid dir=
-  # Debian's Wine keeps the server's socket folder under TMPDIR: the old session's.
-  read -r dir 2>/dev/null <"$tavro_build/session-$kind.tmp" || true
-  case $dir in */tavro-"$kind".??????) ;; *) dir= ;; esac
-  if [ -n "$dir" ] && [ -d "$dir" ]; then
-    TMPDIR=$dir wineserver -k 2>/dev/null || true
-  else
-    wineserver -k 2>/dev/null || true
-  fi
+  tavro_stop_wineserver
   if read -r pid 2>/dev/null <"$tavro_build/session-$kind.xvfb"; then
     if [ "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | cut -d' ' -f1)" = Xvfb ]; then
       kill "$pid" 2>/dev/null || true
     fi
   fi
-  [ -z "$dir" ] || rm -rf "$dir"
+  read -r dir 2>/dev/null <"$tavro_build/session-$kind.tmp" || true
+  case $dir in */tavro-"$kind".??????) rm -rf "$dir" ;; esac
   rm -f "$tavro_build/session-$kind.xvfb" "$tavro_build/session-$kind.tmp"
 }
 
@@ -277,7 +289,7 @@ tavro_kill_tree() {
 # Stops what tavro_begin_session started; safe to call more than once, and from any point of it.
 tavro_end_session() {
   [ -n "$tavro_session_kind" ] || return 0
-  wineserver -k 2>/dev/null || true
+  tavro_stop_wineserver
   if [ -n "$tavro_xvfb_pid" ]; then
     kill "$tavro_xvfb_pid" 2>/dev/null || true
     wait "$tavro_xvfb_pid" 2>/dev/null || true

@@ -28,8 +28,8 @@ trap 'exit 129' HUP
 tavro_prepare "$@"
 
 # Waits for tavro's own main window (not another tavro's on the same display) and prints its id.
-# $tavro_pid is tavro's own: wine is started as a plain command, so it is the process that execs
-# the Windows program, and its windows carry that pid. Emulated Wine on a busy machine can take
+# $tavro_pid is tavro's own: wine is started as a plain command (env execs it), so it is the
+# process that execs the Windows program, and its windows carry that pid. Emulated Wine on a busy machine can take
 # half a minute to show one.
 main_window() {
   local win
@@ -61,7 +61,7 @@ log="$out/tavro.log"
 if [ -n "${DISPLAY:-}" ]; then
   tavro_begin_session run user
   to_windows_args "$@"
-  LC_ALL=ja_JP.UTF-8 wine "$exe" "${args[@]}" >"$log" 2>&1 &
+  env -u TMPDIR LC_ALL=ja_JP.UTF-8 wine "$exe" "${args[@]}" >"$log" 2>&1 &
   tavro_pid=$!
   main_window "$log" >/dev/null
   wait_for_tavro
@@ -73,7 +73,7 @@ tavro_begin_session run own
 [ $# -gt 0 ] || set -- "$tavro_root/tools/sample.txt"
 to_windows_args "$@"
 
-LC_ALL=ja_JP.UTF-8 wine "$exe" "${args[@]}" >"$log" 2>&1 &
+env -u TMPDIR LC_ALL=ja_JP.UTF-8 wine "$exe" "${args[@]}" >"$log" 2>&1 &
 tavro_pid=$!
 win=$(main_window "$log")
 xdotool windowfocus --sync "$win"

@@ -3,6 +3,7 @@
 # on the X side with xclip (exactly the 40 digits), then exit by the menu with code 0.
 # Arguments: tavro.exe, read_boxes.exe, the test data directory. Needs DISPLAY and the Wine prefix.
 set -euo pipefail
+unset TMPDIR # Debian 13's Wine aborts whenever it is set
 exe=$1 read_boxes=$2 data=$3
 expected_sha1=$(awk '$1 == "check.txt" { print $5 }' "$data/expected.txt")
 
