@@ -82,7 +82,12 @@ file(REMOVE "${ZIP}" "${ZIP}.sha256")
 execute_process(COMMAND "${PYTHON}" "${here}/make_zip.py" "${ZIP}" "$ENV{SOURCE_DATE_EPOCH}"
                         "${dir}/tavro.exe:755" "${dir}/_README.txt" "${dir}/LICENSE.txt"
                 RESULT_VARIABLE rc)
-execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tf "${ZIP}" OUTPUT_VARIABLE entries)
+# Read back by its bare name from its folder: under the C locale, Debian 13's cmake lists nothing,
+# with exit status 0, for a path with non-ASCII characters.
+get_filename_component(zip_dir "${ZIP}" DIRECTORY)
+get_filename_component(zip_name "${ZIP}" NAME)
+execute_process(COMMAND "${CMAKE_COMMAND}" -E tar tf "${zip_name}" WORKING_DIRECTORY "${zip_dir}"
+                OUTPUT_VARIABLE entries)
 if(NOT rc EQUAL 0 OR NOT entries STREQUAL "tavro.exe\n_README.txt\nLICENSE.txt\n")
   message(FATAL_ERROR "${ZIP}: should hold tavro.exe, _README.txt and LICENSE.txt only, holds:\n${entries}")
 endif()
