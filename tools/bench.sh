@@ -55,8 +55,7 @@ echo
 
 # --- 32-bit engines under Wine ----------------------------------------------------------------
 trap tavro_end_session EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+tavro_exit_on_signals
 tavro_begin_session bench own
 
 mkdir -p "$work"

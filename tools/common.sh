@@ -9,6 +9,13 @@ tavro_tool=$(basename "$0" .sh)
 
 tavro_say() { echo "$tavro_tool: $*" >&2; }
 
+# Ctrl-C, kill and a closed terminal end the tool through its EXIT trap, with the usual status.
+tavro_exit_on_signals() {
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
+}
+
 # Run with sudo in a checkout that another user owns, a tool installs as root and then does the
 # rest as that owner, so that whatever it writes there stays theirs and their next run works.
 # Arguments: the tool's own arguments, to run it again with.
@@ -241,8 +248,9 @@ tavro_begin_session() {
   tavro_wine wineboot >/dev/null 2>&1 || true
 }
 
-# Stops what a killed session of this kind left: its Wine programs and server, its Xvfb, its
-# temporary folder. Called holding the kind's lock, so no live session owns them.
+# Stops what the session of this kind recorded: its Wine programs and server, its Xvfb, its
+# temporary folder. Called holding the kind's lock: at the start for what a killed session left,
+# and at the end of one's own.
 tavro_clear_leftovers() {
   local kind=$1 pid dir=
   tavro_stop_wineserver
@@ -289,13 +297,8 @@ tavro_kill_tree() {
 # Stops what tavro_begin_session started; safe to call more than once, and from any point of it.
 tavro_end_session() {
   [ -n "$tavro_session_kind" ] || return 0
-  tavro_stop_wineserver
-  if [ -n "$tavro_xvfb_pid" ]; then
-    kill "$tavro_xvfb_pid" 2>/dev/null || true
-    wait "$tavro_xvfb_pid" 2>/dev/null || true
-    tavro_xvfb_pid=
-  fi
-  [ -z "$tavro_session_dir" ] || rm -rf "$tavro_session_dir"
-  rm -f "$tavro_build/session-$tavro_session_kind.xvfb" "$tavro_build/session-$tavro_session_kind.tmp"
+  tavro_clear_leftovers "$tavro_session_kind"
+  [ -z "$tavro_xvfb_pid" ] || wait "$tavro_xvfb_pid" 2>/dev/null || true
+  tavro_xvfb_pid=
   tavro_session_kind=
 }

@@ -22,15 +22,11 @@ cleanup() {
   tavro_end_session
 }
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+tavro_exit_on_signals
 tavro_prepare "$@"
 
 # Waits for tavro's own main window (not another tavro's on the same display) and prints its id.
-# $tavro_pid is tavro's own: wine is started as a plain command (env execs it), so it is the
-# process that execs the Windows program, and its windows carry that pid. Emulated Wine on a busy machine can take
-# half a minute to show one.
+# Emulated Wine on a busy machine can take half a minute to show one.
 main_window() {
   local win
   win=$(timeout 90 xdotool search --sync --onlyvisible --pid "$tavro_pid" --name '^tavro$' 2>/dev/null |
@@ -40,6 +36,14 @@ main_window() {
     return 1
   fi
   echo "$win"
+}
+
+# Starts tavro on "${args[@]}", its output to $log. $tavro_pid is tavro's own: wine is started as a
+# plain command (env execs it), not through tavro_wine, so it is the process that execs the Windows
+# program, and its windows carry that pid.
+start_tavro() {
+  env -u TMPDIR LC_ALL=ja_JP.UTF-8 wine "$exe" "${args[@]}" >"$log" 2>&1 &
+  tavro_pid=$!
 }
 
 # Waits for tavro to end; its exit code is the tool's.
@@ -61,8 +65,7 @@ log="$out/tavro.log"
 if [ -n "${DISPLAY:-}" ]; then
   tavro_begin_session run user
   to_windows_args "$@"
-  env -u TMPDIR LC_ALL=ja_JP.UTF-8 wine "$exe" "${args[@]}" >"$log" 2>&1 &
-  tavro_pid=$!
+  start_tavro
   main_window "$log" >/dev/null
   wait_for_tavro
   exit 0
@@ -73,8 +76,7 @@ tavro_begin_session run own
 [ $# -gt 0 ] || set -- "$tavro_root/tools/sample.txt"
 to_windows_args "$@"
 
-env -u TMPDIR LC_ALL=ja_JP.UTF-8 wine "$exe" "${args[@]}" >"$log" 2>&1 &
-tavro_pid=$!
+start_tavro
 win=$(main_window "$log")
 xdotool windowfocus --sync "$win"
 

@@ -19,9 +19,7 @@ stop() {
   tavro_end_session
 }
 trap stop EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+tavro_exit_on_signals
 tavro_prepare "$@"
 tavro_begin_session test own
 
