@@ -14,13 +14,13 @@
 # over both sections, 1 beats 2 beats 0.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
+tavro_session bench "$@"
 
 rounds=${TAVRO_BENCH_ROUNDS:-5}
 bench_py="$tavro_root/tools/bench/bench.py"
 work="$tavro_build/bench"
 data="$work/random-256m.bin"
-
-host_build="$tavro_build/bench-host"
+host_build="$work/host"
 
 # A failure (1, or any other code: a crash) beats a missed target (2), which beats success.
 status=0
@@ -34,7 +34,7 @@ note_status() {
 
 # The host benchmark's own project, built quietly; compiler output shows only on failure or warning.
 build_host_bench() {
-  local log="$tavro_build/bench-host.log"
+  local log="$work/host.log"
   mkdir -p "$host_build"
   { cmake -S "$tavro_root/tools/bench/host" -B "$host_build" -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_CXX_COMPILER=g++ && cmake --build "$host_build" -j "$(nproc)"; } >"$log" 2>&1 ||
@@ -42,7 +42,7 @@ build_host_bench() {
   tavro_show_warnings "$log"
 }
 
-tavro_prepare "$@"
+tavro_build_tree tavro_bench time_calc_all
 
 # --- 64-bit host, native, before Wine starts so that nothing else runs beside it ---------------
 if build_host_bench; then
@@ -54,9 +54,7 @@ fi
 echo
 
 # --- 32-bit engines under Wine ----------------------------------------------------------------
-trap tavro_end_session EXIT
-tavro_exit_on_signals
-tavro_begin_session bench own
+tavro_start_wine own
 
 mkdir -p "$work"
 python3 "$bench_py" make-file "$data"
@@ -65,14 +63,14 @@ size=$(stat -c %s "$data")
 win_data=$(tavro_winepath "$data")
 
 python3 "$bench_py" peers "$data" "$rounds" >"$work/peers.txt"
-tavro_wine "$tavro_build/tools/tavro_bench.exe" "$win_data" "$rounds" >"$work/ours.txt" || true
+tavro_wine "$tavro_tree/tools/tavro_bench.exe" "$win_data" "$rounds" >"$work/ours.txt" || true
 
 # "Compute all" in the real window, one window per run, each right after a run of the three engines
 # alone, so that both sides of the ratio see the machine in the same state.
 rm -f "$work"/window-*.txt
 for r in $(seq "$rounds"); do
-  tavro_wine "$tavro_build/tools/tavro_bench.exe" "$win_data" 1 crc32 md5 sha1 >"$work/window-engines-$r.txt" || true
-  tavro_wine "$tavro_build/tools/window/time_calc_all.exe" "$win_data" >"$work/window-run-$r.txt" 2>&1 || true
+  tavro_wine "$tavro_tree/tools/tavro_bench.exe" "$win_data" 1 crc32 md5 sha1 >"$work/window-engines-$r.txt" || true
+  tavro_wine "$tavro_tree/tools/window/time_calc_all.exe" "$win_data" >"$work/window-run-$r.txt" 2>&1 || true
 done
 python3 "$bench_py" window --window-runs "$work"/window-run-*.txt \
   --engine-runs "$work"/window-engines-*.txt >"$work/window.txt"

@@ -1,4 +1,4 @@
-# Shared by the tools: build tree, Wine prefixes and sessions, displays. Source it; do not run it.
+# Shared by the tools: steps, sessions, build trees, Wine prefixes, displays. Source it; do not run it.
 
 # An exported CDPATH makes cd print the folder it found (or find another one): never wanted here.
 unset CDPATH
@@ -9,12 +9,35 @@ tavro_tool=$(basename "$0" .sh)
 
 tavro_say() { echo "$tavro_tool: $*" >&2; }
 
-# Ctrl-C, kill and a closed terminal end the tool through its EXIT trap, with the usual status.
-tavro_exit_on_signals() {
-  trap 'exit 130' INT
-  trap 'exit 143' TERM
-  trap 'exit 129' HUP
+# A long step runs in the background and is waited for: bash runs a trap only between commands, so
+# Ctrl-C, kill or a closed terminal then stop the tool at once, and the step with it, instead of
+# when the step ends. An apt step runs in a session of its own (setsid), out of the terminal's
+# reach: dpkg stopped halfway leaves packages half configured and every later apt call failing, so
+# apt is let finish what dpkg has begun.
+tavro_step_pid=
+tavro_step() {
+  "$@" &
+  tavro_step_pid=$!
+  local status=0
+  wait "$tavro_step_pid" || status=$?
+  tavro_step_pid=
+  return "$status"
 }
+tavro_on_signal() {
+  trap '' INT TERM HUP
+  if [ -n "$tavro_step_pid" ]; then
+    if pgrep -x -s "$tavro_step_pid" dpkg >/dev/null; then
+      tavro_say "stopping once dpkg has finished its work"
+    else
+      kill -TERM "$tavro_step_pid" 2>/dev/null || true
+    fi
+    wait "$tavro_step_pid" 2>/dev/null || true
+  fi
+  exit "$1"
+}
+trap 'tavro_on_signal 130' INT
+trap 'tavro_on_signal 143' TERM
+trap 'tavro_on_signal 129' HUP
 
 # Run with sudo in a checkout that another user owns, a tool installs as root and then does the
 # rest as that owner, so that whatever it writes there stays theirs and their next run works.
@@ -30,7 +53,7 @@ tavro_become_owner() {
   [ -n "$home" ] && [ -d "$home" ] || home=$tavro_root
   local groups=--clear-groups name keep=()
   [ -z "$entry" ] || groups=--init-groups
-  for name in PATH TERM LANG LANGUAGE LC_ALL DISPLAY XAUTHORITY TMPDIR TAVRO_BUILD_DIR SOURCE_DATE_EPOCH CI; do
+  for name in PATH TERM LANG LANGUAGE LC_ALL DISPLAY XAUTHORITY TMPDIR WINEDEBUG TAVRO_BUILD_DIR SOURCE_DATE_EPOCH CI; do
     [ -z "${!name:-}" ] || keep+=("$name=${!name}")
   done
   tavro_say "the rest runs as the checkout's owner (uid $uid), whose files the build tree holds"
@@ -49,29 +72,55 @@ tavro_check_build_owner() {
   exit 1
 }
 
-# Configures and builds the cross tree quietly; compiler and CMake output shows only on failure,
-# and warnings (the compiler's "warning:", CMake's "CMake Warning") always. The configure runs every
-# time: it takes a few seconds on a configured tree, and a tree whose last configure failed or was
-# interrupted is mended by the next run instead of being skipped for good, and a tool installed since
-# (git, say) is found. One build at a time in a tree: tools started together take turns.
-tavro_build_all() {
-  local log="$tavro_build/build.log" config_log="$tavro_build/configure.log" lock
-  mkdir -p "$tavro_build"
-  exec {lock}>"$tavro_build/build.lock"
-  flock -n "$lock" || { tavro_say "waiting for another build in $tavro_build"; flock "$lock"; }
-  local status=0
-  cmake -S "$tavro_root" -B "$tavro_build" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$tavro_root/cmake/i686-w64-mingw32.cmake" >"$config_log" 2>&1 || status=1
-  if [ "$status" -ne 0 ]; then
-    cat "$config_log" >&2
-  elif ! cmake --build "$tavro_build" -j "$(nproc)" >"$log" 2>&1; then
-    cat "$log" >&2
-    status=1
+# --- Sessions ----------------------------------------------------------------------------------
+# Each kind of tool (test, run, bench) builds in a tree of its own and has a Wine prefix of its own,
+# so its own wineserver: a run beside a test run neither sees the tests' windows nor changes the
+# programs the suite is running. The tests' tree is the build tree itself. tools/session.py owns
+# each session: one of a kind at a time, and all it starts stopped when it ends, however it ends.
+#
+# tavro_session KIND ARGS...: outside a session, installs what is missing, becomes the checkout's
+# owner where run with sudo, and hands the tool (with ARGS) to tools/session.py, which runs it again
+# inside a session; returns only there.
+tavro_session() {
+  local kind=$1
+  shift
+  if [ "$kind" = test ]; then
+    tavro_tree=$tavro_build
+    export WINEPREFIX="$tavro_build/wineprefix"
   else
-    tavro_show_warnings "$config_log" "$log"
+    tavro_tree=$tavro_build/$kind/tree
+    export WINEPREFIX="$tavro_build/wineprefix-$kind"
   fi
-  exec {lock}>&-
-  return "$status"
+  [ "${TAVRO_SESSION:-}" != "$kind" ] || return 0
+  if [ -z "${TAVRO_SET_UP:-}" ]; then
+    tavro_step bash "$tavro_root/tools/setup.sh"
+    tavro_become_owner "$@"
+  fi
+  tavro_check_build_owner
+  # Debian's own Python, which the set-up installs.
+  exec /usr/bin/python3 "$tavro_root/tools/session.py" "$kind" "$tavro_build" "$WINEPREFIX" -- \
+    bash "$0" "$@"
+}
+
+# Configures and builds the session's tree quietly (the targets given, else all); compiler and CMake
+# output shows only on failure, and warnings (the compiler's "warning:", CMake's "CMake Warning")
+# always. The configure runs every time: it takes a few seconds on a configured tree, and a tree
+# whose last configure failed or was interrupted is mended by the next run instead of being skipped
+# for good, and a tool installed since (git, say) is found.
+tavro_build_tree() {
+  local log="$tavro_tree/build.log" config_log="$tavro_tree/configure.log" targets=()
+  [ $# -eq 0 ] || targets=(--target "$@")
+  mkdir -p "$tavro_tree"
+  if ! cmake -S "$tavro_root" -B "$tavro_tree" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$tavro_root/cmake/i686-w64-mingw32.cmake" >"$config_log" 2>&1; then
+    cat "$config_log" >&2
+    return 1
+  fi
+  if ! cmake --build "$tavro_tree" -j "$(nproc)" "${targets[@]}" >"$log" 2>&1; then
+    cat "$log" >&2
+    return 1
+  fi
+  tavro_show_warnings "$config_log" "$log"
 }
 
 # Prints the warnings in the given logs, with a little context, to standard error.
@@ -79,16 +128,39 @@ tavro_show_warnings() {
   grep -h -E -B2 -A4 'warning:|CMake Warning' "$@" >&2 || true
 }
 
-# Installs what is missing (as root, through sudo where the user has it), becomes the checkout's
-# owner when run as root in someone else's checkout, and builds: what every tool needs first.
-# Arguments: the tool's own arguments.
-tavro_prepare() {
-  if [ -z "${TAVRO_SET_UP:-}" ]; then
-    "$tavro_root/tools/setup.sh"
-    tavro_become_owner "$@"
+# The display for the session's Wine: "own", an Xvfb of the session's own (always for tests, so
+# nothing reaches the user's display or clipboard), or "user", the user's where there is one. Then
+# the prefix, a wineserver for the whole session, and Wine's own services, which would otherwise
+# start with the first program and keep its output pipes (ctest's, for one) open after it ends.
+# The display comes first: a Wine program started without one, winepath too, would leave the
+# prefix's desktop without one, and no window could be made.
+tavro_start_wine() {
+  if [ "$1" = own ] || [ -z "${DISPLAY:-}" ]; then
+    tavro_start_xvfb
+  elif ! timeout 10 xdpyinfo >/dev/null 2>&1; then
+    tavro_say "the display $DISPLAY does not answer"
+    return 1
   fi
-  tavro_check_build_owner
-  tavro_build_all
+  tavro_wine_prefix
+  tavro_wineserver -p 2>/dev/null || true
+  tavro_wine wineboot >/dev/null 2>&1 || true
+}
+
+# An Xvfb of the session's own, stopped with the session. Its screen holds the tests' virtual
+# desktop (tests/app/desktop.reg): Wine 10 clips one to the screen.
+tavro_start_xvfb() {
+  local fifo="$TMPDIR/displayfd" log="$TMPDIR/xvfb.log" num=
+  mkfifo -m 600 "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >"$log" 2>&1 &
+  read -r -t 30 num <"$fifo" || true
+  if [ -z "$num" ]; then
+    tavro_say "Xvfb did not start a display:"
+    sed 's/^/  /' "$log" >&2
+    return 1
+  fi
+  export DISPLAY=":$num"
+  # Only ours: no authority file of the user's display.
+  unset XAUTHORITY
 }
 
 # --- Wine --------------------------------------------------------------------------------------
@@ -96,26 +168,12 @@ tavro_prepare() {
 # Debian 13's Wine aborts ("free(): invalid pointer") whenever TMPDIR is set, to any folder, so Wine
 # always starts without it, and Debian's Wine keeps its server's folder in /tmp.
 export WINEARCH=win32
-export WINEDEBUG=-all
+# Wine keeps quiet unless the developer asks for its debug channels.
+export WINEDEBUG=${WINEDEBUG:--all}
 tavro_wine() { env -u TMPDIR LC_ALL=ja_JP.UTF-8 wine "$@"; }
 tavro_wineserver() { env -u TMPDIR wineserver "$@"; }
 # A Linux path as Windows sees it.
 tavro_winepath() { env -u TMPDIR LC_ALL=ja_JP.UTF-8 winepath -w "$1" 2>/dev/null; }
-
-# Stops the prefix's wineserver, if any, and removes its folders, which the next start makes anew.
-# Debian's Wine makes a /tmp/wine-XXXXXX for the server, names it in $WINEPREFIX/wineserver and
-# leaves it behind; the server's folder inside is named after the prefix's device and inode.
-tavro_stop_wineserver() {
-  local dev ino server dir
-  tavro_wineserver -k 2>/dev/null || true
-  read -r dev ino < <(stat -c '%D %i' "$WINEPREFIX" 2>/dev/null) || return 0
-  server=$(printf 'server-%s-%x' "$dev" "$ino")
-  for dir in /tmp/wine-??????; do
-    [ -d "$dir/$server" ] && [ -O "$dir" ] && [ "$(ls -A "$dir")" = "$server" ] || continue
-    rm -rf "$dir"
-  done
-  rm -f "$WINEPREFIX/wineserver"
-}
 
 # Makes the 32-bit prefix $WINEPREFIX, or brings an existing one up to date. A new one is a copy
 # of the tests' prefix where that is ready, its half a gigabyte of system files shared by hard
@@ -182,123 +240,4 @@ tavro_emulator() {
     sed -n 's/^interpreter //p' "$entry"
     return 0
   done
-}
-
-# --- Sessions ----------------------------------------------------------------------------------
-# Each kind of tool (test, run, bench) has a Wine prefix of its own in the build tree, so its own
-# wineserver: a run started beside a test run neither sees the tests' windows nor is stopped with
-# them. The tests' prefix is the one the build's test commands name. One session of a kind at a
-# time: a second waits for the first. A session also has its own temporary folder (TMPDIR for all
-# it starts but Wine) and, for tests always, its own Xvfb, so that nothing reaches the user's
-# display or clipboard. What a session killed outright left behind is stopped when the next one of
-# its kind starts.
-tavro_session_kind=
-tavro_session_dir=
-tavro_xvfb_pid=
-
-# Takes the lock file $1 for as long as this shell lives, if no one holds it. A helper holds it and
-# lets go when this shell ends, however it ends: a descriptor of the shell's own would be inherited
-# by programs that outlive it (Wine's services, for one) and keep the next session waiting. tail
-# writes to /dev/null: it ends as soon as the pipe it would write to is closed.
-tavro_hold_lock() {
-  local fd answer=
-  exec {fd}< <(flock -n -E 75 "$1" sh -c 'echo held; exec tail --pid="$1" -s 0.5 -f /dev/null >/dev/null' sh "$$" \
-    2>/dev/null || echo busy)
-  read -r answer <&"$fd" || true
-  exec {fd}<&-
-  [ "$answer" = held ]
-}
-
-tavro_begin_session() {
-  local kind=$1 display=$2 # display: "own" (always an Xvfb of ours) or "user" (the user's, if any)
-  case $kind in
-    test) export WINEPREFIX="$tavro_build/wineprefix" ;;
-    *) export WINEPREFIX="$tavro_build/wineprefix-$kind" ;;
-  esac
-  if ! tavro_hold_lock "$tavro_build/session-$kind.lock"; then
-    tavro_say "waiting for the other tools/$kind.sh in this checkout to end"
-    until tavro_hold_lock "$tavro_build/session-$kind.lock"; do sleep 1; done
-  fi
-  # Only now is there a session to end: stopped while waiting, this one must not stop the other's.
-  tavro_session_kind=$kind
-  tavro_clear_leftovers "$kind"
-
-  local tmp_parent=${TMPDIR:-/tmp}
-  tavro_session_dir=$(mktemp -d "$tmp_parent/tavro-$kind.XXXXXX" 2>/dev/null) || {
-    tavro_say "cannot make a temporary folder in $tmp_parent (set TMPDIR to a writable folder)"
-    return 1
-  }
-  echo "$tavro_session_dir" >"$tavro_build/session-$kind.tmp"
-  # Others may pass, not look: the package test builds in it as another user too.
-  chmod 711 "$tavro_session_dir"
-  export TMPDIR=$tavro_session_dir
-
-  if [ "$display" = own ] || [ -z "${DISPLAY:-}" ]; then
-    tavro_start_xvfb "$kind" || return 1
-  elif ! timeout 10 xdpyinfo >/dev/null 2>&1; then
-    tavro_say "the display $DISPLAY does not answer"
-    return 1
-  fi
-  # The session (and its display) comes first: a Wine program started without a display, winepath
-  # too, would leave the prefix's desktop without one, and no window could be made.
-  tavro_wine_prefix
-  # A wineserver for the whole session, and Wine's own services, which would otherwise start with
-  # the first program and keep its output pipes (ctest's, for one) open after it ends.
-  tavro_wineserver -p 2>/dev/null || true
-  tavro_wine wineboot >/dev/null 2>&1 || true
-}
-
-# Stops what the session of this kind recorded: its Wine programs and server, its Xvfb, its
-# temporary folder. Called holding the kind's lock: at the start for what a killed session left,
-# and at the end of one's own.
-tavro_clear_leftovers() {
-  local kind=$1 pid dir=
-  tavro_stop_wineserver
-  if read -r pid 2>/dev/null <"$tavro_build/session-$kind.xvfb"; then
-    if [ "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | cut -d' ' -f1)" = Xvfb ]; then
-      kill "$pid" 2>/dev/null || true
-    fi
-  fi
-  read -r dir 2>/dev/null <"$tavro_build/session-$kind.tmp" || true
-  case $dir in */tavro-"$kind".??????) rm -rf "$dir" ;; esac
-  rm -f "$tavro_build/session-$kind.xvfb" "$tavro_build/session-$kind.tmp"
-}
-
-# An Xvfb of the session's own. Its screen holds the tests' virtual desktop
-# (tests/app/desktop.reg): Wine 10 clips one to the screen.
-tavro_start_xvfb() {
-  local kind=$1 fifo="$tavro_session_dir/displayfd" log="$tavro_session_dir/xvfb.log" num=
-  mkfifo -m 600 "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >"$log" 2>&1 &
-  tavro_xvfb_pid=$!
-  echo "$tavro_xvfb_pid" >"$tavro_build/session-$kind.xvfb"
-  read -r -t 30 num <"$fifo" || true
-  if [ -z "$num" ]; then
-    tavro_say "Xvfb did not start a display:"
-    sed 's/^/  /' "$log" >&2
-    return 1
-  fi
-  export DISPLAY=":$num"
-  # Only ours: no authority file of the user's display.
-  unset XAUTHORITY
-}
-
-# Kills a process and all its descendants, gathered first so that none is missed by being
-# reparented while the others die.
-tavro_kill_tree() {
-  local pids=() next=("$1") pid
-  while [ ${#next[@]} -gt 0 ]; do
-    pids+=("${next[@]}")
-    mapfile -t next < <(for pid in "${next[@]}"; do ps -o pid= --ppid "$pid"; done 2>/dev/null | tr -d ' ')
-  done
-  kill "${pids[@]}" 2>/dev/null || true
-}
-
-# Stops what tavro_begin_session started; safe to call more than once, and from any point of it.
-tavro_end_session() {
-  [ -n "$tavro_session_kind" ] || return 0
-  tavro_clear_leftovers "$tavro_session_kind"
-  [ -z "$tavro_xvfb_pid" ] || wait "$tavro_xvfb_pid" 2>/dev/null || true
-  tavro_xvfb_pid=
-  tavro_session_kind=
 }

@@ -4,8 +4,11 @@
 # virtual display: compute all through the menu, screenshot, print the values, exit through the menu.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
+tavro_session run "$@"
 
-exe="$tavro_build/app/tavro.exe"
+out="$tavro_build/run"
+log="$out/tavro.log"
+exe="$tavro_tree/app/tavro.exe"
 
 # A Linux path that exists is handed over as its Windows path; anything else as it is.
 to_windows_args() {
@@ -16,28 +19,6 @@ to_windows_args() {
   done
 }
 
-tavro_pid=
-cleanup() {
-  if [ -n "$tavro_pid" ]; then kill "$tavro_pid" 2>/dev/null || true; fi
-  tavro_end_session
-}
-trap cleanup EXIT
-tavro_exit_on_signals
-tavro_prepare "$@"
-
-# Waits for tavro's own main window (not another tavro's on the same display) and prints its id.
-# Emulated Wine on a busy machine can take half a minute to show one.
-main_window() {
-  local win
-  win=$(timeout 90 xdotool search --sync --onlyvisible --pid "$tavro_pid" --name '^tavro$' 2>/dev/null |
-    head -n 1) || true
-  if [ -z "$win" ]; then
-    tavro_say "tavro showed no window on $DISPLAY within 90 s (log: $1)"
-    return 1
-  fi
-  echo "$win"
-}
-
 # Starts tavro on "${args[@]}", its output to $log. $tavro_pid is tavro's own: wine is started as a
 # plain command (env execs it), not through tavro_wine, so it is the process that execs the Windows
 # program, and its windows carry that pid.
@@ -46,11 +27,23 @@ start_tavro() {
   tavro_pid=$!
 }
 
+# Waits for tavro's own main window (not another tavro's on the same display) and prints its id.
+# Emulated Wine on a busy machine can take half a minute to show one.
+main_window() {
+  local win
+  win=$(timeout 90 xdotool search --sync --onlyvisible --pid "$tavro_pid" --name '^tavro$' 2>/dev/null |
+    head -n 1) || true
+  if [ -z "$win" ]; then
+    tavro_say "tavro showed no window on $DISPLAY within 90 s (log: $log)"
+    return 1
+  fi
+  echo "$win"
+}
+
 # Waits for tavro to end; its exit code is the tool's.
 wait_for_tavro() {
   local status=0
   wait "$tavro_pid" || status=$?
-  tavro_pid=
   if [ "$status" -ne 0 ]; then
     tavro_say "tavro exited with $status"
     exit 1
@@ -58,31 +51,30 @@ wait_for_tavro() {
   echo "tavro exited with 0"
 }
 
-out="$tavro_build/run"
+tavro_build_tree tavro read_boxes
 mkdir -p "$out"
-log="$out/tavro.log"
 
 if [ -n "${DISPLAY:-}" ]; then
-  tavro_begin_session run user
+  tavro_start_wine user
   to_windows_args "$@"
   start_tavro
-  main_window "$log" >/dev/null
+  main_window >/dev/null
   wait_for_tavro
   exit 0
 fi
 
 shot="$out/tavro.png"
-tavro_begin_session run own
+tavro_start_wine own
 [ $# -gt 0 ] || set -- "$tavro_root/tools/sample.txt"
 to_windows_args "$@"
 
 start_tavro
-win=$(main_window "$log")
+win=$(main_window)
 xdotool windowfocus --sync "$win"
 
 # Compute all through the menu: Alt+L opens 算出(&L), A picks 全て(&A).
 xdotool key --delay 100 alt+l a
-if ! values=$(tavro_wine "$tavro_build/tools/window/read_boxes.exe" 60 2>/dev/null); then
+if ! values=$(tavro_wine "$tavro_tree/tools/window/read_boxes.exe" 60 2>/dev/null); then
   tavro_say "the values did not appear:"
   echo "$values" >&2
   exit 1

@@ -1,0 +1,185 @@
+"""Owns one session of a kind of tool (test, run, bench) from its lock to the end of its clean-up.
+
+    session.py KIND BUILD PREFIX -- COMMAND...
+
+Holds BUILD/session-KIND.lock (one session of a kind at a time; the next one waits), stops what a
+session of the kind killed outright left behind, then runs COMMAND in a session of its own with a
+temporary folder of its own as TMPDIR. However the command ends, or whatever signal this process
+gets (Ctrl-C, kill, a closed terminal, its group stopped), everything in that session is stopped,
+the Wine prefix PREFIX's server and programs too, and the folder removed, before the lock goes. The
+lock is never inherited: Python opens no descriptor for children, so Wine's services and the rest
+cannot keep the next session waiting. Exits with the command's status, or 128 + the signal's number.
+"""
+import fcntl
+import glob
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+
+class Stopped(Exception):
+    """A signal arrived: the session ends through its clean-up."""
+
+
+def on_signal(number, _frame):
+    raise Stopped(number)
+
+
+def boot_id():
+    with open("/proc/sys/kernel/random/boot_id") as f:
+        return f.read().strip()
+
+
+def process(pid):
+    """(state, session id, start time in ticks since boot) of a process, or None if it is gone."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            stat = f.read()
+    except OSError:
+        return None
+    fields = stat[stat.rindex(")") + 2:].split()  # the name in parentheses may hold blanks
+    return fields[0], int(fields[3]), int(fields[19])
+
+
+def members(sid, start):
+    """The live processes of session sid, if it is the one that started at start. While a process
+    of a session lives, its id names no other process; a leader that started at another time is a
+    stranger that got the number later."""
+    leader = process(sid)
+    if leader and leader[2] != start:
+        return []
+    found = []
+    for name in os.listdir("/proc"):
+        if name.isdigit():
+            info = process(name)
+            if info and info[0] != "Z" and info[1] == sid and info[2] >= start:
+                found.append(int(name))
+    return found
+
+
+def stop_session(sid, start):
+    """TERM to every process of the session, then KILL to what is left after 5 s."""
+    for number in (signal.SIGTERM, signal.SIGKILL):
+        for pid in members(sid, start):
+            try:
+                os.kill(pid, number)
+            except OSError:
+                pass
+        deadline = time.monotonic() + 5
+        while members(sid, start) and time.monotonic() < deadline:
+            time.sleep(0.1)
+
+
+def stop_wine(prefix):
+    """Stops the prefix's wineserver and its programs (Wine's own services leave the session), and
+    removes the server's folder that Debian's Wine makes in /tmp and never removes."""
+    if not os.path.isdir(prefix):
+        return
+    env = dict(os.environ, WINEPREFIX=prefix)
+    env.pop("TMPDIR", None)  # Debian 13's Wine aborts whenever it is set
+    if shutil.which("wineserver"):
+        try:
+            subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        except subprocess.TimeoutExpired:
+            pass
+    st = os.stat(prefix)
+    server = f"server-{st.st_dev:x}-{st.st_ino:x}"
+    for folder in glob.glob("/tmp/wine-??????"):
+        try:
+            if os.stat(folder).st_uid == os.getuid() and os.listdir(folder) == [server]:
+                shutil.rmtree(folder)
+        except OSError:
+            pass
+    try:
+        os.remove(os.path.join(prefix, "wineserver"))
+    except OSError:
+        pass
+
+
+class Record:
+    """What a session leaves to be stopped: its boot, session id and start time, and its folder."""
+
+    def __init__(self, path):
+        self.path = path
+        self.boot, self.sid, self.start, self.folder = "", 0, 0, ""
+
+    def load(self):
+        try:
+            with open(self.path) as f:
+                boot, sid, start, folder = f.read().rstrip("\n").split(" ", 3)
+            self.boot, self.sid, self.start, self.folder = boot, int(sid), int(start), folder
+        except (OSError, ValueError):
+            pass
+        return self
+
+    def save(self):
+        with open(self.path + ".new", "w") as f:
+            f.write(f"{self.boot} {self.sid} {self.start} {self.folder}\n")
+        os.replace(self.path + ".new", self.path)
+
+    def clear(self, kind, prefix):
+        # After a reboot, nothing of the session runs and its numbers name others' processes.
+        if self.sid and self.boot == boot_id():
+            stop_session(self.sid, self.start)
+        stop_wine(prefix)
+        if os.path.basename(self.folder).startswith(f"tavro-{kind}."):
+            shutil.rmtree(self.folder, ignore_errors=True)
+        try:
+            os.remove(self.path)
+        except OSError:
+            pass
+
+
+def hold_lock(path, kind):
+    lock = os.open(path, os.O_WRONLY | os.O_CREAT, 0o644)
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        print(f"{kind}: waiting for the other tools/{kind}.sh in this checkout to end",
+              file=sys.stderr, flush=True)
+        fcntl.flock(lock, fcntl.LOCK_EX)
+    return lock
+
+
+def main(argv):
+    if len(argv) < 6 or argv[4] != "--":
+        sys.exit("usage: session.py KIND BUILD PREFIX -- COMMAND...")
+    kind, build, prefix, command = argv[1], argv[2], argv[3], argv[5:]
+    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, on_signal)
+    os.makedirs(build, exist_ok=True)
+    try:
+        hold_lock(os.path.join(build, f"session-{kind}.lock"), kind)
+    except Stopped as stop:
+        return 128 + stop.args[0]  # stopped while waiting: the other session is not ours to end
+    record = Record(os.path.join(build, f"session-{kind}.record"))
+    status = 1
+    try:
+        record.load().clear(kind, prefix)
+        record.boot = boot_id()
+        record.folder = tempfile.mkdtemp(prefix=f"tavro-{kind}.", dir=os.environ.get("TMPDIR") or "/tmp")
+        # Others may pass, not look: the package test builds in it as another user too.
+        os.chmod(record.folder, 0o711)
+        record.save()
+        env = dict(os.environ, TMPDIR=record.folder, TAVRO_SESSION=kind)
+        child = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, start_new_session=True)
+        record.sid, record.start = child.pid, process(child.pid)[2]
+        record.save()
+        status = child.wait()
+        status = 128 - status if status < 0 else status
+    except Stopped as stop:
+        status = 128 + stop.args[0]
+    finally:
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            signal.signal(number, signal.SIG_IGN)  # the clean-up runs to its end
+        record.clear(kind, prefix)
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
