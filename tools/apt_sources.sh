@@ -55,3 +55,27 @@ qemu_source() {
   mirror=$(debian_mirror "$release")
   if [ -n "$mirror" ]; then echo "add $mirror"; else echo "none${own:+ $own}"; fi
 }
+
+# A fingerprint of apt's lists: it changes whenever an update changes what apt knows.
+apt_lists_stamp() { stat -c '%n %s %Y' /var/lib/apt/lists/* 2>/dev/null | cksum | cut -d ' ' -f 1; }
+
+# Where apt serves no backports of release $2 yet: what the backports suite of its Debian mirror $1
+# would offer, asked without writing into /etc/apt (a sources list, lists and cache of our own for
+# one update). Prints "RELEASE-backports" when that is qemu-user 10 or later, else "none VERSION"
+# (its best, or the release's own when the mirror serves no backports).
+backports_offer() {
+  local dir suite=$2-backports key=/usr/share/keyrings/debian-archive-keyring.gpg signed= best=
+  dir=$(mktemp -d)
+  mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial" "$dir/parts"
+  [ ! -f "$key" ] || signed="[signed-by=$key] "
+  echo "deb $signed$1 $suite main" >"$dir/sources.list"
+  printf 'Dir::Etc::SourceList "%s";\nDir::Etc::SourceParts "%s";\nDir::State::Lists "%s";\nDir::Cache "%s";\n' \
+    "$dir/sources.list" "$dir/parts" "$dir/lists" "$dir/cache" >"$dir/apt.conf"
+  # As root, apt would download as the user _apt, who cannot enter this folder.
+  [ "$(id -u)" -ne 0 ] || echo 'APT::Sandbox::User "root";' >>"$dir/apt.conf"
+  if tavro_step env APT_CONFIG="$dir/apt.conf" LC_ALL=C apt-get -qq update >/dev/null 2>&1; then
+    best=$(export APT_CONFIG="$dir/apt.conf" && apt_candidate qemu-user "$suite")
+  fi
+  rm -rf "$dir"
+  if qemu_new_enough "$best"; then echo "$suite"; else echo "none ${best:-$(apt_candidate qemu-user)}"; fi
+}

@@ -2,6 +2,7 @@
 # Installs what building and testing tavro needs on Debian 12 or 13; quiet and quick when all is
 # there. Where this machine cannot start 32-bit programs itself, qemu's user-mode emulator runs them.
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 source "$(dirname "$0")/apt_sources.sh"
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 
@@ -23,34 +24,57 @@ packages=(
 )
 
 # Root only for what changes the machine, so that any user can build and test once all is there.
-# Run by another user, the set-up runs itself again through sudo for that, once.
+# Run by another user, the set-up runs itself again through sudo for that, once; where there is no
+# sudo, or it may not be used here, it says what to run as root and fails.
 need_root() {
   [ "$(id -u)" -eq 0 ] && return 0
   local self
   self=$(readlink -f "$0")
-  if command -v sudo >/dev/null; then
-    echo "setup: $1 needs root: running the set-up again through sudo" >&2
+  tavro_say "$1 needs root"
+  if command -v sudo >/dev/null && tavro_step sudo -v; then
+    tavro_say "running the set-up again through sudo"
+    rm -f "$apt_err"
     exec sudo -- bash "$self"
   fi
-  echo "setup: $1 needs root, and there is no sudo here. As root, run" >&2
-  echo "  bash $self" >&2
-  echo "once (su -c 'bash $self', say), then this command again." >&2
-  exit 1
+  echo "As root (after su -, say), run once" >&2
+  echo "  bash $(printf %q "$self")" >&2
+  echo "then this command again." >&2
+  return 1
 }
 # No questions, and no word that apt-utils is missing to configure packages early.
 export DEBIAN_FRONTEND=noninteractive DEBCONF_NOWARNINGS=yes
 
+# apt-get, quiet and in its untranslated words, in a session of its own (tools/common.sh says why);
+# what it says stays in $apt_err. A lock that another program holds (unattended-upgrades or
+# PackageKit, in the first minutes after a boot) is waited for, with one line saying so: dpkg's by
+# apt itself (DPkg::Lock::Timeout), an update's lists lock by the retries of apt_update.
+apt_err=$(mktemp)
+trap 'rm -f "$apt_err"' EXIT
+waited=
+apt_quiet() { exec setsid env LC_ALL=C apt-get -qq "$@" >/dev/null 2>"$apt_err"; }
+apt_get() {
+  tavro_step apt_quiet "$@" && return 0
+  grep -q '^E: Could not get lock' "$apt_err" || return 1
+  [ -n "$waited" ] || tavro_say "waiting for apt's lock, $(grep -m 1 -o 'held by .*' "$apt_err" || echo 'held by another program')"
+  waited=1
+  tavro_step apt_quiet -o DPkg::Lock::Timeout=600 "$@"
+}
+# Says what apt said and stops: a failed apt call is that failure, whatever was asked.
+apt_failed() {
+  tavro_say "$1 failed:"
+  sed 's/^/  /' "$apt_err" >&2
+  exit 1
+}
+
 # A mirror caught mid-sync serves one index short (seen: the i386 list of the security suite);
 # apt-get update then fails although the other lists are fresh. Try again, then go on with them.
-updated=
 apt_update() {
-  updated=1
   local try
   for try in 1 2 3; do
-    apt-get update -qq >/dev/null 2>&1 && return 0
-    [ "$try" -lt 3 ] && sleep 5
+    apt_get update && return 0
+    [ "$try" -eq 3 ] || sleep 5
   done
-  echo "setup: apt-get update failed; using the lists it has" >&2
+  tavro_say "apt-get update failed ($(grep -m 1 -E '^(E|W|Err):' "$apt_err" || true)); using the lists it has"
 }
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -67,13 +91,14 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   need_root "installing ${missing[*]}"
-  echo "setup: installing ${missing[*]}" >&2
+  tavro_say "installing ${missing[*]}"
   apt_update
   if [ ${#missing[@]} -gt 0 ]; then
     # Without one suite's i386 list, amd64 and i386 candidates of the same library differ and
     # Multi-Arch packages cannot be paired; the release's own suite has both at one version.
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null 2>&1 ||
-      apt-get install -y -qq --no-install-recommends -t "$codename" "${missing[@]}" >/dev/null
+    apt_get install -y --no-install-recommends "${missing[@]}" ||
+      apt_get install -y --no-install-recommends -t "$codename" "${missing[@]}" ||
+      apt_failed "installing ${missing[*]}"
   fi
 fi
 
@@ -101,57 +126,56 @@ qemu_ready() {
     [ -x /usr/bin/qemu-i386 ] && [ -x /usr/bin/qemu-x86_64 ]
 }
 
-# A backports source of our own stays only while apt serves the suite from it and qemu comes from
-# there: anything else would make every later apt-get update on this machine fail or do nothing.
+# A backports source of ours is written only once apt has been seen to serve qemu-user 10 from it,
+# and in one step, so that no later apt-get update on this machine fails for it.
 backports_list=/etc/apt/sources.list.d/tavro-backports.sources
-add_backports() {
-  local uri=$1 suite=$codename-backports key=/usr/share/keyrings/debian-archive-keyring.gpg
-  { echo "Types: deb"; echo "URIs: $uri"; echo "Suites: $suite"; echo "Components: main"
-    [ ! -f "$key" ] || echo "Signed-By: $key"; } >"$backports_list"
-  apt_update
-  apt_repos | grep -qxF "Debian Backports|$suite|$uri" && return 0
-  drop_backports "apt's update did not get $suite from $uri"
-  return 1
-}
-drop_backports() {
-  rm -f "$backports_list"
-  apt_update
-  echo "setup: removed $backports_list again: $1" >&2
+write_backports() {
+  local new key=/usr/share/keyrings/debian-archive-keyring.gpg
+  new=$(mktemp /etc/apt/tavro-backports.XXXXXX)
+  { echo "Types: deb"; echo "URIs: $1"; echo "Suites: $codename-backports"; echo "Components: main"
+    [ ! -f "$key" ] || echo "Signed-By: $key"; } >"$new"
+  chmod 644 "$new"
+  mv "$new" "$backports_list"
 }
 
-# Installs qemu-user 10 or later; where apt offers none, fails with the reason in no_qemu.
+# Installs qemu-user 10 or later; where it cannot, fails with the reason in no_qemu. That verdict is
+# remembered until apt's lists change: later runs then need neither root nor the network for it.
 no_qemu=
+memo=${XDG_CACHE_HOME:-${HOME:-/nonexistent}/.cache}/tavro/no-qemu-user-10
 install_qemu() {
   qemu_ready && return 0
-  # Lists as fresh as the installing above left them; another user's run asks apt's lists as they are.
-  [ "$(id -u)" -ne 0 ] || [ -n "$updated" ] || apt_update
-  local from
-  from=$(qemu_source "$codename")
-  if [ "${from%% *}" != none ] && [ "$(id -u)" -ne 0 ] && ! command -v sudo >/dev/null; then
-    no_qemu="installing qemu-user 10 needs root, and there is no sudo here (as root: bash $(readlink -f "$0"))"
+  local lists from uri=
+  lists="$codename $(apt_lists_stamp)"
+  if [ "$(head -n 1 "$memo" 2>/dev/null)" = "$lists" ]; then
+    no_qemu="$(sed -n 2p "$memo"), remembered until apt's lists change"
     return 1
   fi
-  if [ "${from%% *}" != none ]; then
-    need_root "installing qemu-user"
-    if [ "${from%% *}" = add ]; then
-      add_backports "${from#add }" || true
-      from=$(qemu_source "$codename")
-      case $from in
-        "$codename-backports") ;;
-        add\ *) from="none $(apt_candidate qemu-user)" ;;
-        *) drop_backports "its qemu-user is not 10 or later either" ;;
-      esac
+  from=$(qemu_source "$codename")
+  if [ "${from%% *}" = add ]; then
+    uri=${from#add }
+    # An older set-up, stopped at the wrong moment, could leave one that apt does not serve.
+    if [ -e "$backports_list" ]; then
+      need_root "removing $backports_list" || exit 1
+      tavro_say "removing $backports_list, which apt does not serve"
+      rm -f "$backports_list"
     fi
+    from=$(backports_offer "$uri" "$codename")
   fi
   if [ "${from%% *}" = none ]; then
-    from=${from#none}; from=${from# }
+    from=${from#none}
+    from=${from# }
     no_qemu="apt offers no qemu-user 10 or later here (its best: ${from:-none})"
-    return 1
+  elif ! need_root "installing qemu-user"; then
+    no_qemu="installing qemu-user 10 needs root"
+  else
+    [ -z "$uri" ] || { write_backports "$uri"; apt_update; }
+    tavro_say "installing qemu-user from $from"
+    apt_get install -y --no-install-recommends -t "$from" qemu-user || apt_failed "installing qemu-user"
+    qemu_ready && return 0
+    tavro_say "apt installed qemu-user $(dpkg-query -W -f='${Version}' qemu-user), not 10 or later"
+    exit 1
   fi
-  echo "setup: installing qemu-user from $from" >&2
-  apt-get install -y -qq --no-install-recommends -t "$from" qemu-user >/dev/null
-  qemu_ready && return 0
-  no_qemu="apt installed qemu-user $(dpkg-query -W -f='${Version}' qemu-user), not 10 or later"
+  { mkdir -p "${memo%/*}" && printf '%s\n%s\n' "$lists" "$no_qemu" >"$memo"; } 2>/dev/null || true
   return 1
 }
 
@@ -172,16 +196,16 @@ register_qemu() {
 }
 
 if runs_32bit; then
-  install_qemu || echo "setup: $no_qemu; the processor-model tests are skipped" >&2
+  install_qemu || tavro_say "$no_qemu; the processor-model tests are skipped"
 else
   if ! install_qemu; then
-    echo "setup: this kernel runs no 32-bit programs, and Wine runs them only under qemu-user 10 or" >&2
+    tavro_say "this kernel runs no 32-bit programs, and Wine runs them only under qemu-user 10 or"
     echo "later: $no_qemu. Offer it to apt (a Debian mirror's $codename-backports), then run this again." >&2
     exit 1
   fi
   register_qemu
   if ! runs_32bit; then
-    echo "setup: 32-bit programs do not start, not even under qemu-i386" >&2
+    tavro_say "32-bit programs do not start, not even under qemu-i386"
     exit 1
   fi
 fi
