@@ -8,6 +8,8 @@
 out=$(mktemp) || exit 1
 exec 3>"$out" 4<"$out"
 rm -f "$out"
+# Wine's debug channels are quiet unless the developer asks for some.
+export WINEDEBUG=${WINEDEBUG:--all}
 # Without TMPDIR: Debian 13's Wine aborts whenever it is set.
 env -u TMPDIR wine "$@" >&3 2>&3 </dev/null 3>&- 4>&- &
 wine_pid=$!
