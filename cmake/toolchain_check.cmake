@@ -14,6 +14,8 @@ foreach(query -print-prog-name=cc1plus -print-prog-name=cc1 -print-prog-name=as
 endforeach()
 
 set(toolchain_now "")
+# The same files by their real paths, for the buildinfo to name the packages they come from.
+set(toolchain_real_files "")
 foreach(file IN LISTS toolchain_files)
   if(NOT IS_ABSOLUTE "${file}")
     find_program(file_path "${file}" NO_CACHE)
@@ -24,6 +26,7 @@ foreach(file IN LISTS toolchain_files)
     file(SIZE "${real}" size)
     file(TIMESTAMP "${real}" time "%s" UTC)
     string(APPEND toolchain_now "${real} ${size} ${time}\n")
+    list(APPEND toolchain_real_files "${real}")
     # A change to any of them makes the next build configure again, and so stop here.
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${real}")
   else()

@@ -2,12 +2,14 @@
 # files and the archive's SHA-256 in <archive>.sha256.
 # cmake -DFILE=<time> -P cmake/with_source_date.cmake -- cmake -DICONV=<iconv> -DPYTHON=<python3>
 #       -DREADME=<UTF-8 source> -DLICENSE=<LICENSE> -DNOTICES=<notices.txt> -DEXE=<tavro.exe>
-#       -DMAP=<tavro.exe's linker map> -DZIP=<archive> -DTAVRO_DEBIAN=<"Debian 12"> -DTAVRO_MINGW_MAJOR=<10>
-#       -DTAVRO_GCC_MAJOR=<12> -P package.cmake
+#       -DMAP=<tavro.exe's linker map> -DZIP=<archive> -DTAVRO_VERSION=<1.0>
+#       -DTAVRO_DEBIAN=<"Debian 12"> -DTAVRO_MINGW_MAJOR=<10> -DTAVRO_GCC_MAJOR=<12> -P package.cmake
 #
-# The readme is written in code page 932 with CRLF line ends, which Notepad on any Japanese Windows
-# reads. A character that code page 932 lacks, or maps to another one on the way back (U+301C WAVE
-# DASH becomes U+FF5E, for one), stops the build rather than reaching the user changed.
+# The readme names the version as @TAVRO_VERSION@, which becomes project()'s; its history, written
+# by hand, must begin with that version. It is written in code page 932 with CRLF line ends, which
+# Notepad on any Japanese Windows reads. A character that code page 932 lacks, or maps to another
+# one on the way back (U+301C WAVE DASH becomes U+FF5E, for one), stops the build rather than
+# reaching the user changed.
 
 cmake_policy(SET CMP0057 NEW) # if(IN_LIST)
 get_filename_component(dir "${EXE}" DIRECTORY)
@@ -15,6 +17,13 @@ set(out "${dir}/_README.txt")
 
 # file(READ) gives CRLF line ends as LF, so the source may have either.
 file(READ "${README}" text)
+string(CONFIGURE "${text}" text @ONLY)
+if(NOT text MATCHES "\n■ 更新履歴\r?\n\r?\n([^ \r\n]*)")
+  message(FATAL_ERROR "${README}: no history (■ 更新履歴) followed by a blank line and its entries")
+elseif(NOT CMAKE_MATCH_1 STREQUAL TAVRO_VERSION)
+  message(FATAL_ERROR "${README}: the history's first entry is version ${CMAKE_MATCH_1}, but "
+                      "project() in CMakeLists.txt says ${TAVRO_VERSION}: write its entry first")
+endif()
 string(REPLACE "\n" "\r\n" text "${text}")
 file(WRITE "${out}.utf8" "${text}")
 execute_process(COMMAND "${ICONV}" -f UTF-8 -t CP932 INPUT_FILE "${out}.utf8" OUTPUT_FILE "${out}.tmp"

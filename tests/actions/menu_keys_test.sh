@@ -4,6 +4,7 @@
 # Arguments: tavro.exe, read_boxes.exe, the test data directory. Needs DISPLAY and the Wine prefix.
 set -euo pipefail
 unset TMPDIR # Debian 13's Wine aborts whenever it is set
+export WINEDEBUG=${WINEDEBUG:--all} # quiet unless the developer asks for some channels
 exe=$1 read_boxes=$2 data=$3
 expected_sha1=$(awk '$1 == "check.txt" { print $5 }' "$data/expected.txt")
 

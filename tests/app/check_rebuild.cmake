@@ -1,17 +1,19 @@
 # Builds the package once more, from nothing, in other folders, umasks and time zones than the build
-# tree BUILD, and fails unless every build gives the same bytes, sha256sum -c accepts BUILD's
-# checksum file, and unzip and Python's zipfile read the archive with the entries' times in Japan
-# Standard Time and no field of the builder's. Run as root, it builds twice from a copy of the
-# sources that user 65534 owns: once as root (a checkout another user owns) and once as that user.
-# The other folder is named as users name theirs (Japanese, blanks, parentheses, an apostrophe and
-# an ampersand); besides the package it makes the process tests' symbol header, the other output of
-# a command that a shell runs. All of it lies in one folder under $TMPDIR (/tmp when unset), removed
-# whether the check passes or fails.
+# tree BUILD, and fails unless every build gives the same bytes, buildinfo included, sha256sum -c
+# accepts BUILD's checksum file, BUILD's buildinfo names the archive as it is, and unzip and
+# Python's zipfile read the archive with the entries' times in Japan Standard Time and no field of
+# the builder's. Run as root, it builds twice from a copy of the sources that user 65534 owns: once
+# as root (a checkout another user owns) and once as that user. The other folder is named as users
+# name theirs (Japanese, blanks, parentheses, an apostrophe and an ampersand); besides the package
+# it makes the process tests' symbol header, the other output of a command that a shell runs. All
+# of it lies in one folder under $TMPDIR (/tmp when unset), removed whether the check passes or
+# fails.
 # cmake -DSRC=<source tree> -DBUILD=<build tree> -DTOOLCHAIN=<file> -DGENERATOR=<generator>
 #       -DBUILD_TYPE=<type> -DVERSION=<version> -DPYTHON=<python3> -P check_rebuild.cmake
 
 set(zip tavro-${VERSION}.zip)
-set(files app/tavro.exe app/_README.txt app/LICENSE.txt ${zip} ${zip}.sha256)
+set(buildinfo tavro-${VERSION}.buildinfo)
+set(files app/tavro.exe app/_README.txt app/LICENSE.txt ${zip} ${zip}.sha256 ${buildinfo})
 set(user 65534)
 
 execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -100,7 +102,7 @@ function(build_package tree umask zone)
   if(rc EQUAL 0)
     cmake_host_system_information(RESULT jobs QUERY NUMBER_OF_LOGICAL_CORES)
     execute_process(
-      COMMAND ${in_mask} "${CMAKE_COMMAND}" --build "${tree}" --target tavro_package tavro_symbols
+      COMMAND ${in_mask} "${CMAKE_COMMAND}" --build "${tree}" --target tavro_buildinfo tavro_symbols
               -j ${jobs}
       OUTPUT_VARIABLE log ERROR_VARIABLE log RESULT_VARIABLE rc)
   endif()
@@ -136,6 +138,14 @@ execute_process(COMMAND sha256sum -c ${zip}.sha256 WORKING_DIRECTORY "${BUILD}"
                 OUTPUT_VARIABLE out ERROR_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "sha256sum -c rejects ${BUILD}/${zip}.sha256:\n${out}")
+endif()
+
+file(SHA256 "${BUILD}/${zip}" sum)
+file(SIZE "${BUILD}/${zip}" size)
+file(READ "${BUILD}/${buildinfo}" info)
+string(FIND "${info}" "\nChecksums-Sha256:\n ${sum} ${size} ${zip}\n" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "${BUILD}/${buildinfo} does not name ${zip} as it is, ${sum} ${size}:\n${info}")
 endif()
 
 execute_process(COMMAND unzip -tq "${BUILD}/${zip}" OUTPUT_VARIABLE out ERROR_VARIABLE out

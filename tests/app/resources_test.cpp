@@ -18,6 +18,11 @@ namespace {
 
 const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
 
+// The version as the build gives it, in bare numbers (app/CMakeLists.txt), and as text.
+#define TAVRO_TEXT(x) #x
+#define TAVRO_TEXT_OF(x) TAVRO_TEXT(x)
+#define TAVRO_VERSION_TEXT L"" TAVRO_TEXT_OF(TAVRO_VERSION)
+
 class Resources : public ::testing::Test {
   protected:
     static HMODULE exe;
@@ -82,7 +87,7 @@ const Text kStrings[] = {
     {IDS_FAILED_CRC32, L"CRC32値を算出できませんでした"},
     {IDS_FAILED_MD5, L"MD5ハッシュ値を算出できませんでした"},
     {IDS_FAILED_SHA1, L"SHA-1ハッシュ値を算出できませんでした"},
-    {IDS_ABOUT, L"tavro バージョン 1.0\nファイルの CRC32 値、MD5 と SHA-1 のハッシュ値を算出します"},
+    {IDS_ABOUT, L"tavro バージョン " TAVRO_TEXT_OF(TAVRO_VERSION) "\nファイルの CRC32 値、MD5 と SHA-1 のハッシュ値を算出します"},
     {IDS_HELP, L"\u3000使い方は、見ればおおむね分かると思いますが、\n"
                L"細かいところは同梱の _README.txt をご覧\nください。"},
     {IDS_BAD_FILE, L"ファイルの指定が正しくありません\uFF01"},
@@ -125,7 +130,9 @@ TEST_F(Resources, AboutTextNamesTavroAndBreaksAfterTheVersion)
     EXPECT_NE(about.find(L"tavro"), std::wstring::npos);
     size_t brk = about.find(L'\n');
     ASSERT_NE(brk, std::wstring::npos);
-    EXPECT_EQ(about.substr(brk - 3, 3), L"1.0");
+    const std::wstring version = TAVRO_VERSION_TEXT;
+    ASSERT_GE(brk, version.size());
+    EXPECT_EQ(about.substr(brk - version.size(), version.size()), version);
     EXPECT_EQ(about.find(L'\r'), std::wstring::npos);
 }
 
@@ -387,10 +394,12 @@ TEST_F(Resources, VersionBlockHasFixedPartTranslationAndStringsInOrder)
     VS_FIXEDFILEINFO f;
     memcpy(&f, root.value, sizeof f);
     EXPECT_EQ(f.dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(f.dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(f.dwFileVersionLS, 0u);
-    EXPECT_EQ(f.dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(f.dwProductVersionLS, 0u);
+    const DWORD version_ms = (TAVRO_VERSION_MAJOR << 16) | TAVRO_VERSION_MINOR;
+    const DWORD version_ls = (TAVRO_VERSION_PATCH << 16) | TAVRO_VERSION_TWEAK;
+    EXPECT_EQ(f.dwFileVersionMS, version_ms);
+    EXPECT_EQ(f.dwFileVersionLS, version_ls);
+    EXPECT_EQ(f.dwProductVersionMS, version_ms);
+    EXPECT_EQ(f.dwProductVersionLS, version_ls);
     EXPECT_EQ(f.dwFileFlagsMask, 0x3Fu);
     EXPECT_EQ(f.dwFileFlags, 0u);
     EXPECT_EQ(f.dwFileOS, (DWORD)VOS__WINDOWS32);
@@ -417,10 +426,10 @@ TEST_F(Resources, VersionBlockHasFixedPartTranslationAndStringsInOrder)
     EXPECT_EQ(tables[0].key, L"041104B0");
     const std::pair<std::wstring, std::wstring> want[] = {
         {L"Comments", L"<Comments>"},         {L"CompanyName", L"<CompanyName>"},
-        {L"FileDescription", L"tavro"},       {L"FileVersion", L"1.0"},
+        {L"FileDescription", L"tavro"},       {L"FileVersion", TAVRO_VERSION_TEXT},
         {L"InternalName", L"<InternalName>"}, {L"LegalCopyright", L""},
         {L"OriginalFilename", L"tavro.exe"},  {L"ProductName", L"tavro"},
-        {L"ProductVersion", L"1.0"},
+        {L"ProductVersion", TAVRO_VERSION_TEXT},
     };
     std::vector<Node> strings = children_of(tables[0]);
     ASSERT_EQ(strings.size(), std::size(want));
