@@ -45,12 +45,8 @@ build_host_bench() {
 tavro_build_tree tavro_bench time_calc_all
 
 # --- 64-bit host, native, before Wine starts so that nothing else runs beside it ---------------
-if build_host_bench; then
-  "$host_build/tavro_bench_host" || note_status $?
-else
-  echo "bench: the host benchmark did not build" >&2
-  note_status 1
-fi
+if build_host_bench; then "$host_build/tavro_bench_host" || note_status $?
+else tavro_say "the host benchmark did not build"; note_status 1; fi
 echo
 
 # --- 32-bit engines under Wine ----------------------------------------------------------------

@@ -84,13 +84,9 @@ tavro_check_build_owner() {
 tavro_session() {
   local kind=$1
   shift
-  if [ "$kind" = test ]; then
-    tavro_tree=$tavro_build
-    export WINEPREFIX="$tavro_build/wineprefix"
-  else
-    tavro_tree=$tavro_build/$kind/tree
-    export WINEPREFIX="$tavro_build/wineprefix-$kind"
-  fi
+  tavro_tree=$tavro_build/$kind/tree WINEPREFIX=$tavro_build/wineprefix-$kind
+  [ "$kind" != test ] || tavro_tree=$tavro_build WINEPREFIX=$tavro_build/wineprefix
+  export WINEPREFIX
   [ "${TAVRO_SESSION:-}" != "$kind" ] || return 0
   if [ -z "${TAVRO_SET_UP:-}" ]; then
     tavro_step bash "$tavro_root/tools/setup.sh"
@@ -111,15 +107,10 @@ tavro_build_tree() {
   local log="$tavro_tree/build.log" config_log="$tavro_tree/configure.log" targets=()
   [ $# -eq 0 ] || targets=(--target "$@")
   mkdir -p "$tavro_tree"
-  if ! cmake -S "$tavro_root" -B "$tavro_tree" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$tavro_root/cmake/i686-w64-mingw32.cmake" >"$config_log" 2>&1; then
-    cat "$config_log" >&2
-    return 1
-  fi
-  if ! cmake --build "$tavro_tree" -j "$(nproc)" "${targets[@]}" >"$log" 2>&1; then
-    cat "$log" >&2
-    return 1
-  fi
+  cmake -S "$tavro_root" -B "$tavro_tree" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$tavro_root/cmake/i686-w64-mingw32.cmake" >"$config_log" 2>&1 ||
+    { cat "$config_log" >&2; return 1; }
+  cmake --build "$tavro_tree" -j "$(nproc)" "${targets[@]}" >"$log" 2>&1 || { cat "$log" >&2; return 1; }
   tavro_show_warnings "$config_log" "$log"
 }
 
@@ -153,11 +144,7 @@ tavro_start_xvfb() {
   mkfifo -m 600 "$fifo"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >"$log" 2>&1 &
   read -r -t 30 num <"$fifo" || true
-  if [ -z "$num" ]; then
-    tavro_say "Xvfb did not start a display:"
-    sed 's/^/  /' "$log" >&2
-    return 1
-  fi
+  [ -n "$num" ] || { tavro_say "Xvfb did not start a display:"; sed 's/^/  /' "$log" >&2; return 1; }
   export DISPLAY=":$num"
   # Only ours: no authority file of the user's display.
   unset XAUTHORITY

@@ -50,9 +50,8 @@ if [ "${1:-}" = --in-tree ]; then
       run)
         got=$(grep -E '^(CRC32|MD5|SHA-1)' "$log" | tr -s ' \n' ' ' | sed 's/ $//' || true)
         line+="; ${got:-no values}"
-        if cp "$tree/root/tavro/build/run/tavro.png" "$work/$release-run.png" 2>/dev/null; then
-          line+="; screenshot $work/$release-run.png"
-        fi ;;
+        ! cp "$tree/root/tavro/build/run/tavro.png" "$work/$release-run.png" 2>/dev/null ||
+          line+="; screenshot $work/$release-run.png" ;;
       test)
         got=$(grep -E 'tests passed|tests failed' "$log" | tail -n 1 || true)
         skipped=$(grep -c '(Skipped)$' "$log" || true)
@@ -83,8 +82,8 @@ if [[ $mirror == mirror+file:* ]]; then
   mirror=$(grep -m 1 -oE '^https?://[^[:space:]]+' "${list%/}" 2>/dev/null || true)
 fi
 if [[ $mirror != http://* && $mirror != https://* ]]; then
-  echo "fresh_debian: this machine's apt serves '$host_release' from no plain http(s) Debian mirror;" >&2
-  echo "name one: TAVRO_FRESH_MIRROR=http://MIRROR/debian" >&2
+  printf '%s\n' "fresh_debian: this machine's apt serves '$host_release' from no plain http(s) Debian" \
+    "mirror; name one: TAVRO_FRESH_MIRROR=http://MIRROR/debian" >&2
   exit 1
 fi
 
@@ -133,11 +132,8 @@ cleanup() {
 trap cleanup EXIT
 stopped() {
   local now
-  if read -r now <"$work/$release.now" 2>/dev/null; then
-    echo "$release: ${now#* } stopped by a signal after $((SECONDS - ${now%% *})) s" >&2
-  else
-    echo "$release: mmdebstrap stopped by a signal; log $work/$release-mmdebstrap.log" >&2
-  fi
+  read -r now <"$work/$release.now" 2>/dev/null || now="$SECONDS mmdebstrap; log $work/$release-mmdebstrap.log"
+  echo "$release: stopped by a signal after $((SECONDS - ${now%% *})) s in ${now#* }" >&2
   exit 130
 }
 trap stopped INT TERM HUP

@@ -33,10 +33,7 @@ main_window() {
   local win
   win=$(timeout 90 xdotool search --sync --onlyvisible --pid "$tavro_pid" --name '^tavro$' 2>/dev/null |
     head -n 1) || true
-  if [ -z "$win" ]; then
-    tavro_say "tavro showed no window on $DISPLAY within 90 s (log: $log)"
-    return 1
-  fi
+  [ -n "$win" ] || { tavro_say "tavro showed no window on $DISPLAY within 90 s (log: $log)"; return 1; }
   echo "$win"
 }
 
@@ -44,10 +41,7 @@ main_window() {
 wait_for_tavro() {
   local status=0
   wait "$tavro_pid" || status=$?
-  if [ "$status" -ne 0 ]; then
-    tavro_say "tavro exited with $status"
-    exit 1
-  fi
+  [ "$status" -eq 0 ] || { tavro_say "tavro exited with $status"; exit 1; }
   echo "tavro exited with 0"
 }
 
@@ -74,11 +68,8 @@ xdotool windowfocus --sync "$win"
 
 # Compute all through the menu: Alt+L opens 算出(&L), A picks 全て(&A).
 xdotool key --delay 100 alt+l a
-if ! values=$(tavro_wine "$tavro_tree/tools/window/read_boxes.exe" 60 2>/dev/null); then
-  tavro_say "the values did not appear:"
-  echo "$values" >&2
-  exit 1
-fi
+values=$(tavro_wine "$tavro_tree/tools/window/read_boxes.exe" 60 2>/dev/null) ||
+  { tavro_say "the values did not appear:"; echo "$values" >&2; exit 1; }
 sleep 0.5 # let the done texts paint before the picture is taken
 import -window "$win" "$shot"
 

@@ -20,6 +20,8 @@ import sys
 import tempfile
 import time
 
+SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
 
 class Stopped(Exception):
     """A signal arrived: the session ends through its clean-up."""
@@ -52,13 +54,8 @@ def members(sid, start):
     leader = process(sid)
     if leader and leader[2] != start:
         return []
-    found = []
-    for name in os.listdir("/proc"):
-        if name.isdigit():
-            info = process(name)
-            if info and info[0] != "Z" and info[1] == sid and info[2] >= start:
-                found.append(int(name))
-    return found
+    infos = ((int(name), process(name)) for name in os.listdir("/proc") if name.isdigit())
+    return [pid for pid, i in infos if i and i[0] != "Z" and i[1] == sid and i[2] >= start]
 
 
 def stop_session(sid, start):
@@ -79,105 +76,82 @@ def stop_wine(prefix):
     removes the server's folder that Debian's Wine makes in /tmp and never removes."""
     if not os.path.isdir(prefix):
         return
-    env = dict(os.environ, WINEPREFIX=prefix)
-    env.pop("TMPDIR", None)  # Debian 13's Wine aborts whenever it is set
-    if shutil.which("wineserver"):
-        try:
-            subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
-        except subprocess.TimeoutExpired:
-            pass
+    env = {k: v for k, v in os.environ.items() if k != "TMPDIR"}  # Debian 13's Wine aborts with it
+    try:
+        subprocess.run(["wineserver", "-k"], env=dict(env, WINEPREFIX=prefix), timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    except (OSError, subprocess.TimeoutExpired):
+        pass
     st = os.stat(prefix)
-    server = f"server-{st.st_dev:x}-{st.st_ino:x}"
+    server = f"server-{st.st_dev:x}-{st.st_ino:x}"  # named after the prefix's device and inode
     for folder in glob.glob("/tmp/wine-??????"):
         try:
             if os.stat(folder).st_uid == os.getuid() and os.listdir(folder) == [server]:
                 shutil.rmtree(folder)
         except OSError:
             pass
-    try:
+    if os.path.lexists(os.path.join(prefix, "wineserver")):
         os.remove(os.path.join(prefix, "wineserver"))
-    except OSError:
-        pass
 
 
-class Record:
-    """What a session leaves to be stopped: its boot, session id and start time, and its folder."""
-
-    def __init__(self, path):
-        self.path = path
-        self.boot, self.sid, self.start, self.folder = "", 0, 0, ""
-
-    def load(self):
-        try:
-            with open(self.path) as f:
-                boot, sid, start, folder = f.read().rstrip("\n").split(" ", 3)
-            self.boot, self.sid, self.start, self.folder = boot, int(sid), int(start), folder
-        except (OSError, ValueError):
-            pass
-        return self
-
-    def save(self):
-        with open(self.path + ".new", "w") as f:
-            f.write(f"{self.boot} {self.sid} {self.start} {self.folder}\n")
-        os.replace(self.path + ".new", self.path)
-
-    def clear(self, kind, prefix):
-        # After a reboot, nothing of the session runs and its numbers name others' processes.
-        if self.sid and self.boot == boot_id():
-            stop_session(self.sid, self.start)
-        stop_wine(prefix)
-        if os.path.basename(self.folder).startswith(f"tavro-{kind}."):
-            shutil.rmtree(self.folder, ignore_errors=True)
-        try:
-            os.remove(self.path)
-        except OSError:
-            pass
-
-
-def hold_lock(path, kind):
-    lock = os.open(path, os.O_WRONLY | os.O_CREAT, 0o644)
+def clear(record, kind, prefix):
+    """Stops what the record names: "BOOT SID START FOLDER". After a reboot nothing of that session
+    runs, and its numbers name others' processes."""
     try:
-        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    except BlockingIOError:
-        print(f"{kind}: waiting for the other tools/{kind}.sh in this checkout to end",
-              file=sys.stderr, flush=True)
-        fcntl.flock(lock, fcntl.LOCK_EX)
-    return lock
+        with open(record) as f:
+            boot, sid, start, folder = f.read().rstrip("\n").split(" ", 3)
+        if int(sid) and boot == boot_id():
+            stop_session(int(sid), int(start))
+        if os.path.basename(folder).startswith(f"tavro-{kind}."):
+            shutil.rmtree(folder, ignore_errors=True)
+        os.remove(record)
+    except (OSError, ValueError):
+        pass
+    stop_wine(prefix)
+
+
+def save(record, sid, start, folder):
+    with open(record + ".new", "w") as f:
+        f.write(f"{boot_id()} {sid} {start} {folder}\n")
+    os.replace(record + ".new", record)
 
 
 def main(argv):
     if len(argv) < 6 or argv[4] != "--":
         sys.exit("usage: session.py KIND BUILD PREFIX -- COMMAND...")
     kind, build, prefix, command = argv[1], argv[2], argv[3], argv[5:]
-    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+    for number in SIGNALS:
         signal.signal(number, on_signal)
     os.makedirs(build, exist_ok=True)
+    lock = os.open(os.path.join(build, f"session-{kind}.lock"), os.O_WRONLY | os.O_CREAT, 0o644)
     try:
-        hold_lock(os.path.join(build, f"session-{kind}.lock"), kind)
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            print(f"{kind}: waiting for the other tools/{kind}.sh in this checkout to end",
+                  file=sys.stderr, flush=True)
+            fcntl.flock(lock, fcntl.LOCK_EX)
     except Stopped as stop:
         return 128 + stop.args[0]  # stopped while waiting: the other session is not ours to end
-    record = Record(os.path.join(build, f"session-{kind}.record"))
+    record = os.path.join(build, f"session-{kind}.record")
     status = 1
     try:
-        record.load().clear(kind, prefix)
-        record.boot = boot_id()
-        record.folder = tempfile.mkdtemp(prefix=f"tavro-{kind}.", dir=os.environ.get("TMPDIR") or "/tmp")
+        clear(record, kind, prefix)
+        folder = tempfile.mkdtemp(prefix=f"tavro-{kind}.", dir=os.environ.get("TMPDIR") or "/tmp")
         # Others may pass, not look: the package test builds in it as another user too.
-        os.chmod(record.folder, 0o711)
-        record.save()
-        env = dict(os.environ, TMPDIR=record.folder, TAVRO_SESSION=kind)
-        child = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, start_new_session=True)
-        record.sid, record.start = child.pid, process(child.pid)[2]
-        record.save()
+        os.chmod(folder, 0o711)
+        save(record, 0, 0, folder)
+        child = subprocess.Popen(command, env=dict(os.environ, TMPDIR=folder, TAVRO_SESSION=kind),
+                                 stdin=subprocess.DEVNULL, start_new_session=True)
+        save(record, child.pid, process(child.pid)[2], folder)
         status = child.wait()
         status = 128 - status if status < 0 else status
     except Stopped as stop:
         status = 128 + stop.args[0]
     finally:
-        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        for number in SIGNALS:
             signal.signal(number, signal.SIG_IGN)  # the clean-up runs to its end
-        record.clear(kind, prefix)
+        clear(record, kind, prefix)
     return status
 
 

@@ -36,9 +36,7 @@ need_root() {
     rm -f "$apt_err"
     exec sudo -- bash "$self"
   fi
-  echo "As root (after su -, say), run once" >&2
-  echo "  bash $(printf %q "$self")" >&2
-  echo "then this command again." >&2
+  printf 'As root (after su -, say), run once\n  bash %q\nthen this command again.\n' "$self" >&2
   return 1
 }
 # No questions, and no word that apt-utils is missing to configure packages early.
@@ -162,9 +160,8 @@ install_qemu() {
     from=$(backports_offer "$uri" "$codename")
   fi
   if [ "${from%% *}" = none ]; then
-    from=${from#none}
-    from=${from# }
-    no_qemu="apt offers no qemu-user 10 or later here (its best: ${from:-none})"
+    from=${from#none }
+    no_qemu="apt offers no qemu-user 10 or later here (its best: $from)"
   elif ! need_root "installing qemu-user"; then
     no_qemu="installing qemu-user 10 needs root"
   else
