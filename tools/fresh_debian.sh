@@ -38,7 +38,7 @@ if [ "${1:-}" = --in-tree ]; then
       update) what="apt-get update"; argv=(apt-get update) ;;
       *) what="tools/$cmd.sh"; argv=(bash "tools/$cmd.sh") ;;
     esac
-    echo "$SECONDS $what; log $log" >"$work/$release.now"
+    echo "$(date +%s) $what; log $log" >"$work/$release.now"
     start=$SECONDS
     status=0
     # shellcheck disable=SC2086 # TAVRO_FRESH_ENV is a list of words
@@ -132,8 +132,9 @@ cleanup() {
 trap cleanup EXIT
 stopped() {
   local now
-  read -r now <"$work/$release.now" 2>/dev/null || now="$SECONDS mmdebstrap; log $work/$release-mmdebstrap.log"
-  echo "$release: stopped by a signal after $((SECONDS - ${now%% *})) s in ${now#* }" >&2
+  # What runs, and since when (seconds since the epoch): a command in the tree, else mmdebstrap.
+  read -r now <"$work/$release.now" 2>/dev/null || now="$start mmdebstrap; log $work/$release-mmdebstrap.log"
+  echo "$release: stopped by a signal after $(($(date +%s) - ${now%% *})) s in ${now#* }" >&2
   exit 130
 }
 trap stopped INT TERM HUP
@@ -150,7 +151,7 @@ for release in "$@"; do
   fi
   echo "== $release: mmdebstrap from $mirror, then the commands (logs: $work/$release-*.log)" >&2
   log="$work/$release-mmdebstrap.log"
-  start=$SECONDS
+  start=$(date +%s)
   status=0
   setsid mmdebstrap --mode=unshare --variant=minbase --include=git,ca-certificates "${hooks[@]}" \
     "$release" /dev/null "$mirror" </dev/null >"$log" 2>&1 &
@@ -158,7 +159,7 @@ for release in "$@"; do
   wait "$stage" || status=$?
   stage=
   if [ -f "$work/$release.lines" ]; then mapfile -t -O "${#results[@]}" results <"$work/$release.lines"; fi
-  [ "$status" -eq 0 ] || results+=("$release: mmdebstrap exit $status in $((SECONDS - start)) s; log $log")
+  [ "$status" -eq 0 ] || results+=("$release: mmdebstrap exit $status in $(($(date +%s) - start)) s; log $log")
   restore_emulator
 done
 
