@@ -133,7 +133,7 @@ trap cleanup EXIT
 stopped() {
   local now
   # What runs, and since when (seconds since the epoch): a command in the tree, else mmdebstrap.
-  read -r now <"$work/$release.now" 2>/dev/null || now="$start mmdebstrap; log $work/$release-mmdebstrap.log"
+  read -r now 2>/dev/null <"$work/$release.now" || now="$start mmdebstrap; log $work/$release-mmdebstrap.log"
   echo "$release: stopped by a signal after $(($(date +%s) - ${now%% *})) s in ${now#* }" >&2
   exit 130
 }
