@@ -1,15 +1,14 @@
-"""Owns one session of a kind of tool (test, run, bench) from its lock to the end of its clean-up.
-
-    session.py KIND BUILD PREFIX -- COMMAND...
-
-Holds BUILD/session-KIND.lock (one session of a kind at a time; the next one waits), stops what a
-session of the kind killed outright left behind, then runs COMMAND in a session of its own with a
-temporary folder of its own as TMPDIR. However the command ends, or whatever signal this process
-gets (Ctrl-C, kill, a closed terminal, its group stopped), everything in that session is stopped,
-the Wine prefix PREFIX's server and programs too, and the folder removed, before the lock goes. The
-lock is never inherited: Python opens no descriptor for children, so Wine's services and the rest
-cannot keep the next session waiting. Exits with the command's status, or 128 + the signal's number.
-"""
+# Owns one session of a kind of tool (test, run, bench) from its lock to the end of its clean-up.
+#
+#     session.py KIND BUILD PREFIX -- COMMAND...
+#
+# Holds BUILD/session-KIND.lock (one session of a kind at a time; the next one waits), stops what a
+# session of the kind killed outright left behind, then runs COMMAND in a session of its own with a
+# temporary folder of its own as TMPDIR. However the command ends, or whatever signal this process
+# gets (Ctrl-C, kill, a closed terminal, its group stopped), everything in that session is stopped,
+# the Wine prefix PREFIX's server and programs too, and the folder removed, before the lock goes. The
+# lock is never inherited: Python opens no descriptor for children, so Wine's services and the rest
+# cannot keep the next session waiting. Exits with the command's status, or 128 + the signal's number.
 import fcntl
 import glob
 import os
@@ -37,7 +36,7 @@ def boot_id():
 
 
 def process(pid):
-    """(state, session id, start time in ticks since boot) of a process, or None if it is gone."""
+    # (state, session id, start time in ticks since boot) of a process, or None if it is gone.
     try:
         with open(f"/proc/{pid}/stat") as f:
             stat = f.read()
@@ -48,9 +47,9 @@ def process(pid):
 
 
 def members(sid, start):
-    """The live processes of session sid, if it is the one that started at start. While a process
-    of a session lives, its id names no other process; a leader that started at another time is a
-    stranger that got the number later."""
+    # The live processes of session sid, if it is the one that started at start. While a process
+    #     of a session lives, its id names no other process; a leader that started at another time is a
+    #     stranger that got the number later.
     leader = process(sid)
     if leader and leader[2] != start:
         return []
@@ -59,7 +58,7 @@ def members(sid, start):
 
 
 def stop_session(sid, start):
-    """TERM to every process of the session, then KILL to what is left after 5 s."""
+    # TERM to every process of the session, then KILL to what is left after 5 s.
     for number in (signal.SIGTERM, signal.SIGKILL):
         for pid in members(sid, start):
             try:
@@ -72,8 +71,8 @@ def stop_session(sid, start):
 
 
 def stop_wine(prefix):
-    """Stops the prefix's wineserver and its programs (Wine's own services leave the session), and
-    removes the server's folder that Debian's Wine makes in /tmp and never removes."""
+    # Stops the prefix's wineserver and its programs (Wine's own services leave the session), and
+    #     removes the server's folder that Debian's Wine makes in /tmp and never removes.
     if not os.path.isdir(prefix):
         return
     env = {k: v for k, v in os.environ.items() if k != "TMPDIR"}  # Debian 13's Wine aborts with it
@@ -95,8 +94,8 @@ def stop_wine(prefix):
 
 
 def clear(record, kind, prefix):
-    """Stops what the record names: "BOOT SID START FOLDER". After a reboot nothing of that session
-    runs, and its numbers name others' processes."""
+    # Stops what the record names: "BOOT SID START FOLDER". After a reboot nothing of that session
+    #     runs, and its numbers name others' processes.
     try:
         with open(record) as f:
             boot, sid, start, folder = f.read().rstrip("\n").split(" ", 3)
