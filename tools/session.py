@@ -48,8 +48,8 @@ def process(pid):
 
 def members(sid, start):
     # The live processes of session sid, if it is the one that started at start. While a process
-    #     of a session lives, its id names no other process; a leader that started at another time is a
-    #     stranger that got the number later.
+    # of a session lives, its id names no other process; a leader that started at another time is a
+    # stranger that got the number later.
     leader = process(sid)
     if leader and leader[2] != start:
         return []
@@ -72,7 +72,7 @@ def stop_session(sid, start):
 
 def stop_wine(prefix):
     # Stops the prefix's wineserver and its programs (Wine's own services leave the session), and
-    #     removes the server's folder that Debian's Wine makes in /tmp and never removes.
+    # removes the server's folder that Debian's Wine makes in /tmp and never removes.
     if not os.path.isdir(prefix):
         return
     env = {k: v for k, v in os.environ.items() if k != "TMPDIR"}  # Debian 13's Wine aborts with it
@@ -95,7 +95,7 @@ def stop_wine(prefix):
 
 def clear(record, kind, prefix):
     # Stops what the record names: "BOOT SID START FOLDER". After a reboot nothing of that session
-    #     runs, and its numbers name others' processes.
+    # runs, and its numbers name others' processes.
     try:
         with open(record) as f:
             boot, sid, start, folder = f.read().rstrip("\n").split(" ", 3)
