@@ -6,9 +6,9 @@
 # session of the kind killed outright left behind, then runs COMMAND in a session of its own with a
 # temporary folder of its own as TMPDIR. However the command ends, or whatever signal this process
 # gets (Ctrl-C, kill, a closed terminal, its group stopped), everything in that session is stopped,
-# the Wine prefix PREFIX's server and programs too, and the folder removed, before the lock goes. The
-# lock is never inherited: Python opens no descriptor for children, so Wine's services and the rest
-# cannot keep the next session waiting. Exits with the command's status, or 128 + the signal's number.
+# the Wine prefix PREFIX's server and programs too, and the folder removed, before the lock goes.
+# The lock is never inherited: Python opens no descriptor for children, so Wine's services and the
+# rest cannot keep the next session waiting. Exits with the command's status, or 128 + the signal.
 import fcntl
 import glob
 import os
