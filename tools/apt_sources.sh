@@ -56,6 +56,9 @@ qemu_source() {
   if [ -n "$mirror" ]; then echo "add $mirror"; else echo "none${own:+ $own}"; fi
 }
 
+# Debian's archive keys, which sign its mirrors' Release files, backports' too.
+debian_keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+
 # A fingerprint of apt's lists: it changes whenever an update changes what apt knows.
 apt_lists_stamp() { stat -c '%n %s %Y' /var/lib/apt/lists/* 2>/dev/null | cksum | cut -d ' ' -f 1; }
 
@@ -64,10 +67,10 @@ apt_lists_stamp() { stat -c '%n %s %Y' /var/lib/apt/lists/* 2>/dev/null | cksum 
 # one update). Prints "RELEASE-backports" when that is qemu-user 10 or later, else "none VERSION"
 # (its best, or the release's own when the mirror serves no backports).
 backports_offer() {
-  local dir suite=$2-backports key=/usr/share/keyrings/debian-archive-keyring.gpg signed= best=
+  local dir suite=$2-backports signed= best=
   dir=$(mktemp -d)
   mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial" "$dir/parts"
-  [ ! -f "$key" ] || signed="[signed-by=$key] "
+  [ ! -f "$debian_keyring" ] || signed="[signed-by=$debian_keyring] "
   echo "deb $signed$1 $suite main" >"$dir/sources.list"
   printf 'Dir::Etc::SourceList "%s";\nDir::Etc::SourceParts "%s";\nDir::State::Lists "%s";\nDir::Cache "%s";\n' \
     "$dir/sources.list" "$dir/parts" "$dir/lists" "$dir/cache" >"$dir/apt.conf"

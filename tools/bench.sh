@@ -24,13 +24,7 @@ host_build="$work/host"
 
 # A failure (1, or any other code: a crash) beats a missed target (2), which beats success.
 status=0
-note_status() {
-  case $1 in
-    0) ;;
-    2) [ "$status" -eq 1 ] || status=2 ;;
-    *) status=1 ;;
-  esac
-}
+note_status() { case $1 in 0) ;; 2) [ "$status" -eq 1 ] || status=2 ;; *) status=1 ;; esac; }
 
 # The host benchmark's own project, built quietly; compiler output shows only on failure or warning.
 build_host_bench() {

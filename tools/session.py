@@ -133,10 +133,15 @@ def main(argv):
     except Stopped as stop:
         return 128 + stop.args[0]  # stopped while waiting: the other session is not ours to end
     record = os.path.join(build, f"session-{kind}.record")
-    status = 1
+    status, child = 1, None
     try:
         clear(record, kind, prefix)
-        folder = tempfile.mkdtemp(prefix=f"tavro-{kind}.", dir=os.environ.get("TMPDIR") or "/tmp")
+        parent = os.environ.get("TMPDIR") or "/tmp"
+        try:
+            folder = tempfile.mkdtemp(prefix=f"tavro-{kind}.", dir=parent)
+        except OSError as error:
+            sys.exit(f"{kind}: cannot make a temporary folder in {parent} ({error.strerror}); "
+                     "set TMPDIR to a writable folder")
         # Others may pass, not look: the package test builds in it as another user too.
         os.chmod(folder, 0o711)
         save(record, 0, 0, folder)
@@ -150,6 +155,9 @@ def main(argv):
     finally:
         for number in SIGNALS:
             signal.signal(number, signal.SIG_IGN)  # the clean-up runs to its end
+        # Stopped before the record named it: the child, not yet waited for, still owns its number.
+        if child is not None and child.returncode is None:
+            stop_session(child.pid, process(child.pid)[2])
         clear(record, kind, prefix)
     return status
 

@@ -28,8 +28,7 @@ packages=(
 # sudo, or it may not be used here, it says what to run as root and fails.
 need_root() {
   [ "$(id -u)" -eq 0 ] && return 0
-  local self
-  self=$(readlink -f "$0")
+  local self=$tavro_root/tools/setup.sh
   tavro_say "$1 needs root"
   if command -v sudo >/dev/null && tavro_step sudo -v; then
     tavro_say "running the set-up again through sudo"
@@ -128,10 +127,10 @@ qemu_ready() {
 # and in one step, so that no later apt-get update on this machine fails for it.
 backports_list=/etc/apt/sources.list.d/tavro-backports.sources
 write_backports() {
-  local new key=/usr/share/keyrings/debian-archive-keyring.gpg
+  local new
   new=$(mktemp /etc/apt/tavro-backports.XXXXXX)
   { echo "Types: deb"; echo "URIs: $1"; echo "Suites: $codename-backports"; echo "Components: main"
-    [ ! -f "$key" ] || echo "Signed-By: $key"; } >"$new"
+    [ ! -f "$debian_keyring" ] || echo "Signed-By: $debian_keyring"; } >"$new"
   chmod 644 "$new"
   mv "$new" "$backports_list"
 }
@@ -151,9 +150,9 @@ install_qemu() {
   from=$(qemu_source "$codename")
   if [ "${from%% *}" = add ]; then
     uri=${from#add }
-    # An older set-up, stopped at the wrong moment, could leave one that apt does not serve.
-    if [ -e "$backports_list" ]; then
-      need_root "removing $backports_list" || exit 1
+    # An older set-up, stopped at the wrong moment, could leave one that apt does not serve; where
+    # root cannot be had, the advice says how, and the rest goes on.
+    if [ -e "$backports_list" ] && need_root "removing $backports_list"; then
       tavro_say "removing $backports_list, which apt does not serve"
       rm -f "$backports_list"
     fi
