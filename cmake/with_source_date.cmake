@@ -1,5 +1,6 @@
 # Runs the command after "--" with SOURCE_DATE_EPOCH set to the time in FILE (source_date.cmake
-# writes it): the linker takes the PE time stamp from it, cmake -E tar the zip entries' times.
+# writes it): the linker takes the PE time stamp from it, and res/package.cmake hands it to
+# res/make_zip.py for the zip entries' times.
 # cmake -DFILE=<file> -P with_source_date.cmake -- <command> [<argument>...]
 
 file(READ "${FILE}" epoch)
