@@ -9,7 +9,7 @@
 constexpr int kMaxFileName = 260; // characters of a file name, terminator not counted
 constexpr int kBaseWinW = 524;    // base outer window size in pixels
 constexpr int kBaseWinH = 160;
-constexpr int kBaseFontPt = 6;    // base UI font size in points
+constexpr int kBaseFontPt = 6; // base UI font size in points
 
 // Process-wide state of the one main window (entry and window: main_window.cpp).
 extern HINSTANCE g_instance;
@@ -39,8 +39,8 @@ struct CONTROL_INFO {
 extern const CONTROL_INFO g_controls[];
 extern const char kUiFaceName[]; // face name of the UI font, CP932
 HFONT create_ui_font(HWND hwnd, int size, const char *face_name);
-HWND create_control(HWND parent, HFONT font, const char *text, int id, const char *class_name,
-                    DWORD style, int x, int y, int width, int height);
+HWND create_control(HWND parent, HFONT font, const char *text, int id, const char *class_name, DWORD style, int x,
+                    int y, int width, int height);
 void create_controls(HWND hwnd, HFONT font);
 void on_size(HWND hwnd, WPARAM size_type, LPARAM client_size, HFONT *font);
 void on_sizing(HWND hwnd, WPARAM edge, RECT *drag);

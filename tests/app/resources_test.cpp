@@ -87,7 +87,8 @@ const Text kStrings[] = {
     {IDS_FAILED_CRC32, L"CRC32値を算出できませんでした"},
     {IDS_FAILED_MD5, L"MD5ハッシュ値を算出できませんでした"},
     {IDS_FAILED_SHA1, L"SHA-1ハッシュ値を算出できませんでした"},
-    {IDS_ABOUT, L"tavro バージョン " TAVRO_TEXT_OF(TAVRO_VERSION) "\nファイルの CRC32 値、MD5 と SHA-1 のハッシュ値を算出します"},
+    {IDS_ABOUT,
+     L"tavro バージョン " TAVRO_TEXT_OF(TAVRO_VERSION) "\nファイルの CRC32 値、MD5 と SHA-1 のハッシュ値を算出します"},
     {IDS_HELP, L"\u3000使い方は、見ればおおむね分かると思いますが、\n"
                L"細かいところは同梱の _README.txt をご覧\nください。"},
     {IDS_BAD_FILE, L"ファイルの指定が正しくありません\uFF01"},
@@ -425,10 +426,14 @@ TEST_F(Resources, VersionBlockHasFixedPartTranslationAndStringsInOrder)
     ASSERT_EQ(tables.size(), 1u);
     EXPECT_EQ(tables[0].key, L"041104B0");
     const std::pair<std::wstring, std::wstring> want[] = {
-        {L"Comments", L"<Comments>"},         {L"CompanyName", L"<CompanyName>"},
-        {L"FileDescription", L"tavro"},       {L"FileVersion", TAVRO_VERSION_TEXT},
-        {L"InternalName", L"<InternalName>"}, {L"LegalCopyright", L""},
-        {L"OriginalFilename", L"tavro.exe"},  {L"ProductName", L"tavro"},
+        {L"Comments", L"<Comments>"},
+        {L"CompanyName", L"<CompanyName>"},
+        {L"FileDescription", L"tavro"},
+        {L"FileVersion", TAVRO_VERSION_TEXT},
+        {L"InternalName", L"<InternalName>"},
+        {L"LegalCopyright", L""},
+        {L"OriginalFilename", L"tavro.exe"},
+        {L"ProductName", L"tavro"},
         {L"ProductVersion", TAVRO_VERSION_TEXT},
     };
     std::vector<Node> strings = children_of(tables[0]);

@@ -507,7 +507,8 @@ TEST_F(MainWindow, MenuStatusBarAndMessageBoxFontsDrawEveryJapaneseCharacter)
         std::wstring texts;
     } uses[] = {
         {"menu", menu_font, menu_texts(GetMenu(hwnd))},
-        {"status bar", (HFONT)SendMessageA(bar(), WM_GETFONT, 0, 0), loaded_texts(IDS_CALCULATING_CRC32, IDS_FAILED_SHA1)},
+        {"status bar", (HFONT)SendMessageA(bar(), WM_GETFONT, 0, 0),
+         loaded_texts(IDS_CALCULATING_CRC32, IDS_FAILED_SHA1)},
         {"message box", message_font, loaded_texts(IDS_ABOUT, IDS_NO_SHA1)},
     };
     for (const auto &use : uses) {

@@ -160,7 +160,7 @@ inline const std::string &vector_dir()
     static const std::string dir = [] {
         char ansi[MAX_PATH];
         return tavro_test::ansi_path(TAVRO_VECTOR_DIR, ansi, sizeof ansi) == tavro_test::PATH_OK ? std::string(ansi)
-                                                                                                  : std::string();
+                                                                                                 : std::string();
     }();
     return dir;
 }
@@ -176,8 +176,7 @@ class VectorDirReachable : public ::testing::Environment {
         ASSERT_EQ(status, tavro_test::PATH_OK) << tavro_test::path_problem(TAVRO_VECTOR_DIR, status);
     }
 };
-inline ::testing::Environment *const vector_dir_reachable =
-    ::testing::AddGlobalTestEnvironment(new VectorDirReachable);
+inline ::testing::Environment *const vector_dir_reachable = ::testing::AddGlobalTestEnvironment(new VectorDirReachable);
 
 // A file of the build-time vectors, or one of its lists.
 inline std::string vector_path(const std::string &name) { return vector_dir() + "/" + name; }

@@ -225,9 +225,9 @@ PathStatus ansi_path(const char *utf8, char *out, size_t capacity)
     // A UTF-8 code page takes no "used default" flag and lacks no character.
     UINT page = GetACP();
     BOOL used_default = FALSE;
-    int n = page == CP_UTF8 ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, room, nullptr, nullptr)
-                            : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, out, room, nullptr,
-                                                  &used_default);
+    int n = page == CP_UTF8
+                ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, room, nullptr, nullptr)
+                : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, out, room, nullptr, &used_default);
     if (n <= 0) {
         out[0] = '\0';
         return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? PATH_TOO_LONG : PATH_NOT_IN_ANSI;
@@ -252,8 +252,10 @@ std::string path_problem(const char *utf8, PathStatus status)
         snprintf(why, sizeof why, "is too long for the test's buffer");
         break;
     case PATH_NOT_IN_ANSI:
-        snprintf(why, sizeof why, "cannot be written in code page %u, which this test's file calls read: "
-                                  "use a folder whose name can", GetACP());
+        snprintf(why, sizeof why,
+                 "cannot be written in code page %u, which this test's file calls read: "
+                 "use a folder whose name can",
+                 GetACP());
         break;
     }
     return std::string(utf8) + ": the path " + why;
