@@ -46,30 +46,88 @@ file(RENAME "${out}.tmp" "${out}")
 # The parts of the compiler's runtime that the link took, as its map records them: archive members
 # and whole object files. LICENSE.txt names each with its licence (res/notices.txt); a part not
 # listed here stops the build until its terms are read and its notice, if it asks for one, added.
-set(covered
-  # tavro's own code
-  objects.a libtavro_shell.a libtavro_digest.a
-  # mingw-w64: start-up code, C runtime helpers, import stubs of the system DLLs
-  crt2.o libmingw32.a libmingwex.a libmsvcrt.a libkernel32.a libuser32.a libgdi32.a libcomctl32.a
-  libcomdlg32.a libshell32.a libshlwapi.a libadvapi32.a
-  # GCC's runtime libraries
-  crtbegin.o crtend.o libgcc.a libssp.a libssp_nonshared.a)
+set(own objects.a libtavro_shell.a libtavro_digest.a)
+# mingw-w64: start-up code, C runtime helpers, import stubs of the system DLLs
+set(mingw_parts crt2.o libmingw32.a libmingwex.a libmsvcrt.a libkernel32.a libuser32.a libgdi32.a
+                libcomctl32.a libcomdlg32.a libshell32.a libshlwapi.a libadvapi32.a)
+# GCC's runtime libraries
+set(gcc_parts crtbegin.o crtend.o libgcc.a libssp.a libssp_nonshared.a)
 file(READ "${MAP}" map)
 string(FIND "${map}" "\nDiscarded input sections" members_end)
 string(SUBSTRING "${map}" 0 ${members_end} members)
 string(REGEX MATCHALL "\n[^ \n(]*\\.a\\(" taken "${members}")
 string(REGEX MATCHALL "LOAD [^\n]*\\.o\n" loaded "${map}")
+# The map names them as the linker found them, relative to the folder it ran in (the map's).
+get_filename_component(map_dir "${MAP}" DIRECTORY)
 set(uncovered "")
+set(mingw_files "")
+set(gcc_files "")
 foreach(part IN LISTS taken loaded)
   string(REGEX REPLACE "^\n|^LOAD |[(\n]+$" "" part "${part}")
-  get_filename_component(part "${part}" NAME)
-  if(NOT part IN_LIST covered)
-    list(APPEND uncovered "${part}")
+  get_filename_component(name "${part}" NAME)
+  file(REAL_PATH "${part}" file BASE_DIRECTORY "${map_dir}")
+  if(name IN_LIST mingw_parts)
+    list(APPEND mingw_files "${file}")
+  elseif(name IN_LIST gcc_parts)
+    list(APPEND gcc_files "${file}")
+  elseif(NOT name IN_LIST own)
+    list(APPEND uncovered "${name}")
   endif()
 endforeach()
 if(NOT taken OR uncovered)
   list(REMOVE_DUPLICATES uncovered)
   message(FATAL_ERROR "${MAP}: tavro.exe links parts that LICENSE.txt does not cover: ${uncovered}")
+endif()
+
+# The Debian packages that hold the files the link took of each runtime, in words for the notices:
+# what dpkg says of this toolchain, as files move between packages from one release to the next.
+include("${CMAKE_CURRENT_LIST_DIR}/../cmake/dpkg_holders.cmake")
+find_program(DPKG_QUERY dpkg-query)
+# "a", "a and b", "a, b and c".
+function(words_of out)
+  set(items "${ARGN}")
+  list(LENGTH items count)
+  if(count GREATER 1)
+    list(POP_BACK items last)
+    list(JOIN items ", " items)
+    string(APPEND items " and ${last}")
+  endif()
+  set(${out} "${items}" PARENT_SCOPE)
+endfunction()
+function(packages_of out)
+  set(files "${ARGN}")
+  list(REMOVE_DUPLICATES files)
+  tavro_dpkg_holders(holders "${DPKG_QUERY}" ${files})
+  list(SORT holders)
+  list(LENGTH holders count)
+  words_of(text ${holders})
+  if(count EQUAL 1)
+    set(text "Debian package ${text}")
+  elseif(count GREATER 1)
+    set(text "Debian packages ${text}")
+  endif()
+  set(names "")
+  foreach(file IN LISTS holders_UNHELD)
+    get_filename_component(name "${file}" NAME)
+    list(APPEND names "${name}")
+  endforeach()
+  if(NOT names STREQUAL "")
+    words_of(names ${names})
+    if(count GREATER 0)
+      string(APPEND text "; ")
+    endif()
+    string(APPEND text "${names} from no Debian package")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+if(DPKG_QUERY)
+  packages_of(TAVRO_MINGW_PACKAGES ${mingw_files})
+  packages_of(TAVRO_GCC_PACKAGES ${gcc_files})
+else()
+  # Not Debian: no release's packages to name, whatever os-release's number says.
+  set(TAVRO_DEBIAN "the system that built it")
+  set(TAVRO_MINGW_PACKAGES "packages unknown: built without dpkg")
+  set(TAVRO_GCC_PACKAGES "${TAVRO_MINGW_PACKAGES}")
 endif()
 
 # tavro's licence, then the notices of what the link took, with CRLF line ends for Notepad. The
