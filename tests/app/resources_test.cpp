@@ -66,6 +66,30 @@ std::wstring load_w(HMODULE m, UINT id)
     return n > 0 ? std::wstring(p, n) : std::wstring();
 }
 
+// For failure messages: text as UTF-8, which the test log is read in.
+std::string utf8_of(const std::wstring &w)
+{
+    std::string u(w.size() * 3, '\0');
+    u.resize(WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), u.data(), (int)u.size(), nullptr, nullptr));
+    return u;
+}
+
+// Code page 932 bytes as UTF-8.
+std::string utf8_of(const std::string &cp932)
+{
+    std::wstring w(cp932.size(), L'\0');
+    w.resize(MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), w.data(), (int)w.size()));
+    return utf8_of(w);
+}
+
+// A text read back against the one wanted; a failure shows both, as text.
+::testing::AssertionResult same_text(const std::wstring &got, const std::wstring &want)
+{
+    if (got == want)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got \"" << utf8_of(got) << "\", want \"" << utf8_of(want) << "\"";
+}
+
 struct Text {
     UINT id;
     const wchar_t *text;
@@ -104,14 +128,14 @@ const Text kStrings[] = {
 TEST_F(Resources, EveryStringHasItsExactJapaneseText)
 {
     for (const Text &t : kStrings)
-        EXPECT_TRUE(load_w(exe, t.id) == t.text) << t.id;
+        EXPECT_TRUE(same_text(load_w(exe, t.id), t.text)) << "string " << t.id;
     // Nothing else sits in the numbering range of the table.
     for (UINT id = 40100; id <= 40299; ++id) {
         bool known = false;
         for (const Text &t : kStrings)
             known = known || t.id == id;
         if (!known) {
-            EXPECT_TRUE(load_w(exe, id).empty()) << id;
+            EXPECT_TRUE(same_text(load_w(exe, id), L"")) << "string " << id << ", not in the table";
         }
     }
 }
@@ -135,16 +159,6 @@ TEST_F(Resources, AboutTextNamesTavroAndBreaksAfterTheVersion)
     ASSERT_GE(brk, version.size());
     EXPECT_EQ(about.substr(brk - version.size(), version.size()), version);
     EXPECT_EQ(about.find(L'\r'), std::wstring::npos);
-}
-
-// For failure messages: code page 932 bytes as UTF-8, which the test log is read in.
-std::string utf8_of(const std::string &cp932)
-{
-    std::wstring w(cp932.size(), L'\0');
-    w.resize(MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), w.data(), (int)w.size()));
-    std::string u(w.size() * 3, '\0');
-    u.resize(WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), u.data(), (int)u.size(), nullptr, nullptr));
-    return u;
 }
 
 // The manual beside tavro.exe quotes the program's texts between 「 and 」, and nothing else: a
@@ -244,7 +258,7 @@ TEST_F(Resources, MenuHasFourPopupsWithTheirItemsAndSeparators)
         mi.dwTypeData = text;
         mi.cch = 64;
         ASSERT_TRUE(GetMenuItemInfoW(menu, p, TRUE, &mi));
-        EXPECT_TRUE(std::wstring(text) == want[p].text) << p;
+        EXPECT_TRUE(same_text(text, want[p].text)) << p;
         EXPECT_EQ(mi.fState, 0u);
         ASSERT_NE(mi.hSubMenu, nullptr);
         ASSERT_EQ(GetMenuItemCount(mi.hSubMenu), (int)want[p].items.size()) << p;
@@ -263,7 +277,7 @@ TEST_F(Resources, MenuHasFourPopupsWithTheirItemsAndSeparators)
             } else {
                 EXPECT_EQ(ii.fState, 0u) << p << "/" << i;
                 EXPECT_FALSE(ii.fType & MFT_SEPARATOR) << p << "/" << i;
-                EXPECT_TRUE(std::wstring(itext) == w.text) << p << "/" << i;
+                EXPECT_TRUE(same_text(itext, w.text)) << p << "/" << i;
                 EXPECT_EQ(ii.wID, w.id) << p << "/" << i;
             }
         }
@@ -439,13 +453,13 @@ TEST_F(Resources, VersionBlockHasFixedPartTranslationAndStringsInOrder)
     std::vector<Node> strings = children_of(tables[0]);
     ASSERT_EQ(strings.size(), std::size(want));
     for (size_t i = 0; i < strings.size(); ++i) {
-        EXPECT_TRUE(strings[i].key == want[i].first) << i;
+        EXPECT_TRUE(same_text(strings[i].key, want[i].first)) << i;
         EXPECT_EQ(strings[i].type, 1);
         std::wstring value((const wchar_t *)strings[i].value);
         if (want[i].first == L"LegalCopyright")
             EXPECT_FALSE(value.empty());
         else
-            EXPECT_TRUE(value == want[i].second) << i;
+            EXPECT_TRUE(same_text(value, want[i].second)) << i;
     }
 }
 
