@@ -24,7 +24,7 @@ tavro_step() {
   return "$status"
 }
 tavro_on_signal() {
-  trap '' INT TERM HUP
+  trap '' INT TERM HUP QUIT
   if [ -n "$tavro_step_pid" ]; then
     if pgrep -x -s "$tavro_step_pid" dpkg >/dev/null; then
       tavro_say "stopping once dpkg has finished its work"
@@ -38,6 +38,7 @@ tavro_on_signal() {
 trap 'tavro_on_signal 130' INT
 trap 'tavro_on_signal 143' TERM
 trap 'tavro_on_signal 129' HUP
+trap 'tavro_on_signal 131' QUIT
 
 # Run with sudo in a checkout that another user owns, a tool installs as root and then does the
 # rest as that owner, so that whatever it writes there stays theirs and their next run works.
@@ -61,14 +62,16 @@ tavro_become_owner() {
     env -i "${keep[@]}" HOME="$home" TAVRO_SET_UP=1 bash "$0" "$@"
 }
 
-# A build tree left with files of another user (a run with sudo by an older version of the tools)
-# cannot be rebuilt; say so instead of failing somewhere inside make.
+# A build tree with files of another user (one made with sudo by an older version of the tools,
+# or someone else's checkout) cannot be rebuilt; say so, with ways that delete nothing of theirs,
+# instead of failing somewhere inside make.
 tavro_check_build_owner() {
   [ -d "$tavro_build" ] || return 0
   local foreign
   foreign=$(find "$tavro_build" ! -user "$(id -u)" -print -quit 2>/dev/null)
   [ -z "$foreign" ] && return 0
-  tavro_say "$foreign belongs to another user; remove the build tree once (sudo rm -rf $(printf %q "$tavro_build")) and run again"
+  tavro_say "$foreign belongs to $(stat -c %U "$foreign"); build in a clone of your own or in" \
+    "TAVRO_BUILD_DIR=FOLDER, or, if you made it with sudo, remove it (sudo rm -rf $(printf %q "$tavro_build"))"
   exit 1
 }
 

@@ -5,8 +5,9 @@
 # Holds BUILD/session-KIND.lock (one session of a kind at a time; the next one waits), stops what a
 # session of the kind killed outright left behind, then runs COMMAND in a session of its own with a
 # temporary folder of its own as TMPDIR. However the command ends, or whatever signal this process
-# gets (Ctrl-C, kill, a closed terminal, its group stopped), everything in that session is stopped,
-# the Wine prefix PREFIX's server and programs too, and the folder removed, before the lock goes.
+# gets (Ctrl-C, Ctrl-\, kill, a closed terminal, its group stopped), everything in that session is
+# stopped, the Wine prefix PREFIX's server and programs too, and the folder removed, before the lock
+# goes. Ctrl-Z pauses the whole session with this process, and fg or bg resumes it.
 # The lock is never inherited: Python opens no descriptor for children, so Wine's services and the
 # rest cannot keep the next session waiting. Exits with the command's status, or 128 + the signal.
 import fcntl
@@ -19,7 +20,10 @@ import sys
 import tempfile
 import time
 
-SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)
+HANDLED = SIGNALS + (signal.SIGTSTP,)
+stopping = False
+session = None  # (sid, start) of the command's session once it runs
 
 
 class Stopped(Exception):
@@ -27,7 +31,31 @@ class Stopped(Exception):
 
 
 def on_signal(number, _frame):
-    raise Stopped(number)
+    global stopping
+    if not stopping:  # a second Ctrl-C must not cut the first one's clean-up short
+        stopping = True
+        raise Stopped(number)
+
+
+def on_pause(_number, _frame):
+    # Ctrl-Z reaches only this process: the command runs in a session of its own, out of the
+    # terminal's reach. Its members are stopped first, then this process; fg or bg resumes both.
+    if session:
+        stopped = set()
+        while new := set(members(*session)) - stopped:  # until none forked before it stopped
+            signal_all(new, signal.SIGSTOP)
+            stopped |= new
+    os.kill(os.getpid(), signal.SIGSTOP)
+    if session:
+        signal_all(members(*session), signal.SIGCONT)
+
+
+def signal_all(pids, number):
+    for pid in pids:
+        try:
+            os.kill(pid, number)
+        except OSError:
+            pass
 
 
 def boot_id():
@@ -58,13 +86,11 @@ def members(sid, start):
 
 
 def stop_session(sid, start):
-    # TERM to every process of the session, then KILL to what is left after 5 s.
+    # TERM to every process of the session, then KILL to what is left after 5 s. A paused process
+    # acts on TERM only once continued.
     for number in (signal.SIGTERM, signal.SIGKILL):
-        for pid in members(sid, start):
-            try:
-                os.kill(pid, number)
-            except OSError:
-                pass
+        signal_all(members(sid, start), number)
+        signal_all(members(sid, start), signal.SIGCONT)
         deadline = time.monotonic() + 5
         while members(sid, start) and time.monotonic() < deadline:
             time.sleep(0.1)
@@ -116,13 +142,19 @@ def save(record, sid, start, folder):
 
 
 def main(argv):
+    global session
     if len(argv) < 6 or argv[4] != "--":
         sys.exit("usage: session.py KIND BUILD PREFIX -- COMMAND...")
     kind, build, prefix, command = argv[1], argv[2], argv[3], argv[5:]
     for number in SIGNALS:
         signal.signal(number, on_signal)
-    os.makedirs(build, exist_ok=True)
-    lock = os.open(os.path.join(build, f"session-{kind}.lock"), os.O_WRONLY | os.O_CREAT, 0o644)
+    signal.signal(signal.SIGTSTP, on_pause)
+    try:
+        os.makedirs(build, exist_ok=True)
+        lock = os.open(os.path.join(build, f"session-{kind}.lock"), os.O_WRONLY | os.O_CREAT, 0o644)
+    except OSError as error:
+        sys.exit(f"{kind}: cannot write in {error.filename or build} ({error.strerror}); clone the "
+                 "checkout into a folder of your own, or set TAVRO_BUILD_DIR to one you can write")
     try:
         try:
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -133,7 +165,7 @@ def main(argv):
     except Stopped as stop:
         return 128 + stop.args[0]  # stopped while waiting: the other session is not ours to end
     record = os.path.join(build, f"session-{kind}.record")
-    status, child = 1, None
+    status = 1
     try:
         clear(record, kind, prefix)
         parent = os.environ.get("TMPDIR") or "/tmp"
@@ -145,19 +177,27 @@ def main(argv):
         # Others may pass, not look: the package test builds in it as another user too.
         os.chmod(folder, 0o711)
         save(record, 0, 0, folder)
-        child = subprocess.Popen(command, env=dict(os.environ, TMPDIR=folder, TAVRO_SESSION=kind),
-                                 stdin=subprocess.DEVNULL, start_new_session=True)
-        save(record, child.pid, process(child.pid)[2], folder)
+        # A signal while the command starts waits until its session is known and recorded, or the
+        # command would run on unowned. The command itself starts with none blocked.
+        signal.pthread_sigmask(signal.SIG_BLOCK, HANDLED)
+        try:
+            child = subprocess.Popen(
+                command, env=dict(os.environ, TMPDIR=folder, TAVRO_SESSION=kind),
+                stdin=subprocess.DEVNULL, start_new_session=True,
+                preexec_fn=lambda: signal.pthread_sigmask(signal.SIG_UNBLOCK, HANDLED))
+            session = (child.pid, process(child.pid)[2])
+            save(record, *session, folder)
+        finally:
+            signal.pthread_sigmask(signal.SIG_UNBLOCK, HANDLED)
         status = child.wait()
         status = 128 - status if status < 0 else status
     except Stopped as stop:
         status = 128 + stop.args[0]
     finally:
-        for number in SIGNALS:
+        for number in HANDLED:
             signal.signal(number, signal.SIG_IGN)  # the clean-up runs to its end
-        # Stopped before the record named it: the child, not yet waited for, still owns its number.
-        if child is not None and child.returncode is None:
-            stop_session(child.pid, process(child.pid)[2])
+        if session:
+            stop_session(*session)
         clear(record, kind, prefix)
     return status
 
