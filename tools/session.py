@@ -153,7 +153,7 @@ def main(argv):
         os.makedirs(build, exist_ok=True)
         lock = os.open(os.path.join(build, f"session-{kind}.lock"), os.O_WRONLY | os.O_CREAT, 0o644)
     except OSError as error:
-        sys.exit(f"{kind}: cannot write in {error.filename or build} ({error.strerror}); clone the "
+        sys.exit(f"{kind}: cannot write in {build} ({error.strerror}); clone the "
                  "checkout into a folder of your own, or set TAVRO_BUILD_DIR to one you can write")
     try:
         try:
