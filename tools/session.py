@@ -89,8 +89,9 @@ def stop_session(sid, start):
     # TERM to every process of the session, then KILL to what is left after 5 s. A paused process
     # acts on TERM only once continued.
     for number in (signal.SIGTERM, signal.SIGKILL):
-        signal_all(members(sid, start), number)
-        signal_all(members(sid, start), signal.SIGCONT)
+        pids = members(sid, start)
+        signal_all(pids, number)
+        signal_all(pids, signal.SIGCONT)
         deadline = time.monotonic() + 5
         while members(sid, start) and time.monotonic() < deadline:
             time.sleep(0.1)
@@ -196,9 +197,7 @@ def main(argv):
     finally:
         for number in HANDLED:
             signal.signal(number, signal.SIG_IGN)  # the clean-up runs to its end
-        if session:
-            stop_session(*session)
-        clear(record, kind, prefix)
+        clear(record, kind, prefix)  # the record names the command's session once it started
     return status
 
 
