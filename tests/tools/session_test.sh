@@ -6,6 +6,8 @@
 set -uo pipefail
 session=$1
 work=$(mktemp -d)
+# The owners' temporary folders go in it too, so that one killed by the trap below leaves none.
+export TMPDIR=$work
 owner= sid=
 trap '[ -z "$owner" ] || kill -KILL "$owner" 2>/dev/null; [ -z "$sid" ] || pkill -KILL -s "$sid"; rm -rf "$work"' EXIT
 failures=0
